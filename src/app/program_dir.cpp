@@ -1,0 +1,56 @@
+#include "app/program_dir.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <mutex>
+
+namespace corvane {
+namespace {
+
+std::mutex g_mutex;
+std::string g_directory;
+std::string g_fileName;
+
+std::string ExecutablePath() {
+  char buffer[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return {};
+  return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+}  // namespace
+
+std::string ProgramDirectory() {
+  {
+    std::lock_guard lock(g_mutex);
+    if (!g_directory.empty()) return g_directory;
+  }
+  if (const char* env = std::getenv("CORVANECODE_PROGRAM_DIR"); env && *env) return env;
+  std::string path = ExecutablePath();
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+std::string ProgramFileName() {
+  {
+    std::lock_guard lock(g_mutex);
+    if (!g_fileName.empty()) return g_fileName;
+  }
+  std::string path = ExecutablePath();
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void SetProgramDirectory(const std::string& directory) {
+  std::lock_guard lock(g_mutex);
+  g_directory = directory;
+}
+
+void SetProgramFileName(const std::string& name) {
+  std::lock_guard lock(g_mutex);
+  g_fileName = name;
+}
+
+}  // namespace corvane

@@ -1,0 +1,20 @@
+// Where the program lives: the directory of the running executable and its file name.
+// The run log and the user configuration are kept beside it.
+#pragma once
+
+#include <string>
+
+namespace corvane {
+
+// Directory of the executable, without a trailing slash. The environment variable
+// CORVANECODE_PROGRAM_DIR, or SetProgramDirectory, puts it elsewhere (tests, read-only installs).
+std::string ProgramDirectory();
+
+// File name of the executable, e.g. "corvanecode-cli".
+std::string ProgramFileName();
+
+// Overrides both for the rest of the process; an empty text restores the defaults.
+void SetProgramDirectory(const std::string& directory);
+void SetProgramFileName(const std::string& name);
+
+}  // namespace corvane
