@@ -1,0 +1,122 @@
+#include "cert/cert_manager.h"
+
+#include <filesystem>
+
+#include "app/status.h"
+#include "cert/cert_checks.h"
+#include "cert/own_ca.h"
+#include "crypto/x509_names.h"
+
+namespace corvane {
+namespace {
+
+constexpr char kMyStore[] = "My";
+
+std::string TempDirectory() {
+  std::error_code ec;
+  std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+  return ec ? std::string("/tmp") : dir.string();
+}
+
+}  // namespace
+
+CertManager::CertManager()
+    : downloader_([](const std::string& url, const std::string& path) {
+        (void)url;
+        (void)path;
+        RaiseStatus(StatusCode::Undefined);  // TODO wire the HTTP client
+      }) {}
+
+CertManager::~CertManager() = default;
+
+void CertManager::Release() {
+  certificate_.reset();
+  key_.reset();
+  pfxStore_.reset();
+}
+
+void CertManager::LoadPfx(const std::string& path, const std::string& password) {
+  Release();
+  pfxPath_ = path;
+  pfxPassword_ = password;
+  fromPfx_ = true;
+  PfxStore store = ImportPfx(path, password);
+  SigningPair pair = FindSigningCertInPfx(store);
+  certificate_ = UpRef(pair.certificate);
+  key_ = UpRef(pair.key);
+  pfxStore_ = std::move(store);
+}
+
+void CertManager::LoadFromStore(const CertIdentity& identity) {
+  Release();
+  if (identity.issuerName.empty() || identity.serialHex.empty()) RaiseStatus(StatusCode::Undefined);
+  storeIdentity_ = identity;
+  fromPfx_ = false;
+  if (!store_) RaiseStatus(StatusCode::Undefined);
+  std::optional<StoreCertificate> found =
+      store_->FindStoreCert(kMyStore, identity.issuerName, identity.serialHex);
+  if (!found) RaiseStatus(StatusCode::Undefined);
+  certificate_ = std::move(found->certificate);
+  key_ = std::move(found->key);
+}
+
+bool CertManager::CheckPfxPassword(const std::string& path, const std::string& password) {
+  try {
+    ImportPfx(path, password);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+CertManager::Found CertManager::FindAtSource() const {
+  Found found;
+  if (fromPfx_) {
+    found.pfx = ImportPfx(pfxPath_, pfxPassword_);
+    SigningPair pair = FindSigningCertInPfx(*found.pfx);
+    found.cert = pair.certificate;
+    found.key = pair.key;
+  } else {
+    if (!store_) RaiseStatus(StatusCode::Undefined);
+    found.store = store_->FindStoreCert(kMyStore, storeIdentity_.issuerName, storeIdentity_.serialHex);
+    if (!found.store) RaiseStatus(StatusCode::Undefined);
+    found.cert = found.store->certificate.get();
+    found.key = found.store->key.get();
+  }
+  return found;
+}
+
+CertIdentity CertManager::GetIdentity() const {
+  if (!fromPfx_) return storeIdentity_;
+  Found found = FindAtSource();
+  return {SubjectDisplayName(found.cert), IssuerDisplayName(found.cert), SerialHex(found.cert)};
+}
+
+bool CertManager::IsExpired() const {
+  return IsPastNotAfter(X509_get0_notAfter(FindAtSource().cert));
+}
+
+bool CertManager::IsCodeSigning() const { return HasCodeSigningUsage(FindAtSource().cert); }
+
+void CertManager::BuildChain() {
+  if (!certificate_) RaiseStatus(StatusCode::Undefined);
+  if (fromPfx_) {
+    ChainFromPfxStore(chain_, certificate_.get(), pfxStore_->certificates);
+  } else {
+    // Store certificates get their chain from the key store's probe signature, which the
+    // key store module provides; until then the issuers are downloaded.
+    chain_.clear();
+  }
+  if (chain_.empty()) ChainFromAia(chain_, certificate_.get(), downloader_, TempDirectory());
+}
+
+void CertManager::RecognizeOwnCa() {
+  ownCaIssued_ = false;
+  chineseNamedRoot_ = false;
+  if (!certificate_) RaiseStatus(StatusCode::Undefined);
+  OwnCaFlags flags = corvane::RecognizeOwnCa(chain_, certificate_.get());
+  ownCaIssued_ = flags.ownCaIssued;
+  chineseNamedRoot_ = flags.chineseNamedRoot;
+}
+
+}  // namespace corvane
