@@ -5,6 +5,7 @@
 #include <random>
 #include <set>
 
+#include "app/trace.h"
 #include "cert/cert_checks.h"
 #include "cert/cert_decode.h"
 #include "crypto/x509_names.h"
@@ -42,7 +43,7 @@ void OrderChain(ChainList& chain, const std::string& issuerName, const std::stri
 void ChainFromPfxStore(ChainList& chain, const X509* signingCert,
                        const std::vector<X509Ptr>& storeCertificates) {
   chain.clear();
-  std::fputs("get cert chain from pfx store:\n", stderr);
+  Trace("get cert chain from pfx store:");
   for (const X509Ptr& cert : storeCertificates)
     if (IsCaCertificate(cert.get())) chain.push_back(MakeChainCert(cert.get()));
   OrderChain(chain, IssuerDisplayName(signingCert), SubjectDisplayName(signingCert));
@@ -51,7 +52,7 @@ void ChainFromPfxStore(ChainList& chain, const X509* signingCert,
 void ChainFromAia(ChainList& chain, const X509* signingCert, const IssuerDownloader& download,
                   const std::string& tempDirectory) {
   chain.clear();
-  std::fputs("get cert chain from aia:\n", stderr);
+  Trace("get cert chain from aia:");
   const std::string issuerName = IssuerDisplayName(signingCert);
   const std::string subjectName = SubjectDisplayName(signingCert);
   std::set<std::string> seen{CertDer(signingCert)};

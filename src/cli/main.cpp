@@ -1,1 +1,53 @@
-int main() { return 0; }
+// corvanecode-cli: the signing engine for build pipelines.
+#include <cstring>
+#include <iostream>
+
+#include "cli/cli_options.h"
+#include "cli/commands.h"
+
+namespace {
+
+constexpr char kUsage[] = R"(corvanecode-cli )" CORVANE_VERSION R"( - code signing from the command line
+
+Usage:
+  corvanecode-cli cert-info --pfx FILE [password option]
+      Shows the signing certificate of a PFX file: identity, validity, code-signing
+      usage, the chain that signatures will carry and whether the certificate belongs
+      to the Corvane hierarchy. Exit status 0 when it can sign, 3 when it is expired or
+      not for code signing, 1 when the file or password is refused.
+  corvanecode-cli --help | --version
+
+Password options (first one given wins; none: empty password):
+  --password P          the password itself (visible in process lists)
+  --password-file FILE  the first line of FILE
+  --password-env VAR    the value of environment variable VAR
+  (environment)         CORVANECODE_PFX_PASSWORD
+
+Settings (environment):
+  CORVANECODE_PROGRAM_DIR   where RunLog/ is kept (default: beside the executable)
+  CORVANECODE_CA_BUNDLE     CA certificates for HTTPS servers (default: the system's)
+  LANG / LC_ALL             zh_* shows Chinese texts, anything else English
+)";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace corvane::cli;
+  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
+      !std::strcmp(argv[1], "help")) {
+    std::cout << kUsage;
+    return argc < 2 ? kExitUsage : kExitOk;
+  }
+  if (!std::strcmp(argv[1], "--version")) {
+    std::cout << "corvanecode-cli " << CORVANE_VERSION << "\n";
+    return kExitOk;
+  }
+  try {
+    if (!std::strcmp(argv[1], "cert-info")) return CertInfoCommand(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "corvanecode-cli: " << e.what() << "\n";
+    return kExitFailed;
+  }
+  std::cerr << "corvanecode-cli: unknown command '" << argv[1] << "' (see --help)\n";
+  return kExitUsage;
+}

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test: the test suite in a normal build,
+# the same suite under AddressSanitizer + UndefinedBehaviorSanitizer, and a bounded run of
+# each fuzz target.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+bash "$top/scripts/install-deps.sh"
+
+echo "== build and test"
+bash "$top/scripts/build.sh" "$top/build"
+ctest --test-dir "$top/build" --output-on-failure -j "$jobs"
+
+echo "== build and test with AddressSanitizer + UndefinedBehaviorSanitizer"
+BUILD_TYPE=Debug bash "$top/scripts/build.sh" "$top/build-asan" -DCORVANE_SANITIZE=ON
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir "$top/build-asan" --output-on-failure -j "$jobs"
+
+echo "== fuzz (bounded)"
+CC=clang CXX=clang++ BUILD_TYPE=Debug bash "$top/scripts/build.sh" "$top/build-fuzz" \
+  -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF
+bash "$top/scripts/fuzz.sh" "$top/build-fuzz" "${FUZZ_SECONDS:-30}"

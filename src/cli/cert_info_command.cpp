@@ -1,0 +1,90 @@
+// corvanecode-cli cert-info: what the program makes of a PFX file, checked in the order a
+// signing run checks it.
+#include <filesystem>
+#include <iostream>
+
+#include "app/run_log.h"
+#include "cert/cert_manager.h"
+#include "cli/cli_options.h"
+#include "cli/commands.h"
+#include "crypto/x509_names.h"
+
+namespace corvane::cli {
+
+int CertInfoCommand(int argc, char** argv) {
+  Arguments args;
+  if (auto error = ParseArguments(argc, argv, 2, {"pfx", "password", "password-file", "password-env"},
+                                  {}, args)) {
+    std::cerr << "cert-info: " << *error << "\n";
+    return kExitUsage;
+  }
+  const SkinTexts& texts = MainTexts();
+  std::optional<std::string> pfx = args.Value("pfx");
+  if (!pfx || pfx->empty()) {
+    PrintError(texts.Get("UiGloErrSelCert"));
+    return kExitUsage;
+  }
+  std::string passwordError;
+  std::optional<std::string> password = ResolvePassword(args, passwordError);
+  if (!password) {
+    std::cerr << "cert-info: " << passwordError << "\n";
+    return kExitUsage;
+  }
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(*pfx, ec)) {
+    PrintError(texts.Get("UiGloErrCertPathErr"));
+    return kExitFailed;
+  }
+  if (!CertManager::CheckPfxPassword(*pfx, *password)) {
+    PrintError(texts.Get("UiGloErrPwdErrOrCertErr"));
+    return kExitFailed;
+  }
+
+  CertManager manager;
+  try {
+    manager.LoadPfx(*pfx, *password);
+  } catch (const std::exception& e) {
+    LogError("%s, %s", "corvanecode-cli::CertInfo", e.what());
+    PrintError(texts.Get("UiGloErrPwdErrOrCertErr"));
+    return kExitFailed;
+  }
+
+  try {
+    X509* cert = manager.certificate();
+    CertIdentity identity = manager.GetIdentity();
+    bool expired = manager.IsExpired();
+    bool codeSigning = manager.IsCodeSigning();
+    std::cout << "Subject:          " << identity.subjectName << "\n"
+              << "Issuer:           " << identity.issuerName << "\n"
+              << "Serial:           " << identity.serialHex << "\n"
+              << "Thumbprint:       " << Thumbprint(cert) << "\n"
+              << "Valid from:       " << NotBeforeText(cert) << "\n"
+              << "Valid to:         " << NotAfterText(cert) << "\n"
+              << "Expired:          " << (expired ? "yes" : "no") << "\n"
+              << "Code signing:     " << (codeSigning ? "yes" : "no") << "\n";
+    manager.BuildChain();
+    manager.RecognizeOwnCa();
+    std::cout << "Chain:" << (manager.chain().empty() ? " (none)" : "") << "\n";
+    int index = 1;
+    for (const ChainCert& entry : manager.chain())
+      std::cout << "  " << index++ << ". " << entry.subjectName << " (issued by " << entry.issuerName
+                << ", serial " << entry.serialHex << ")\n";
+    std::cout << "ownCaIssued:      " << (manager.ownCaIssued() ? "yes" : "no") << "\n"
+              << "chineseNamedRoot: " << (manager.chineseNamedRoot() ? "yes" : "no") << "\n";
+    if (expired) {
+      PrintError(texts.Get("UiGloErrCertOutOfDate"));
+      return kExitNotUsable;
+    }
+    if (!codeSigning) {
+      PrintError(texts.Get("UiGloErrTypeErr"));
+      return kExitNotUsable;
+    }
+    return kExitOk;
+  } catch (const std::exception& e) {
+    LogError("%s, %s", "corvanecode-cli::CertInfo", e.what());
+    PrintError(texts.Get("UiStateUnknownErr"));
+    return kExitFailed;
+  }
+}
+
+}  // namespace corvane::cli

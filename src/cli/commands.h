@@ -1,0 +1,8 @@
+// The commands of corvanecode-cli; each takes the whole argv (argv[1] is the command).
+#pragma once
+
+namespace corvane::cli {
+
+int CertInfoCommand(int argc, char** argv);
+
+}  // namespace corvane::cli
