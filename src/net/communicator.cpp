@@ -1,0 +1,246 @@
+#include "net/communicator.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+#include "app/status.h"
+#include "net/server_hosts.h"
+
+namespace corvane {
+namespace {
+
+constexpr const char* kPostUserAgent = "rur_avede-0.1.0-windows08.x86_64";
+constexpr long kPostTimeLimitSeconds = 60;
+
+#ifdef CURL_WRITEFUNC_ERROR
+constexpr size_t kWriteError = CURL_WRITEFUNC_ERROR;
+#else
+constexpr size_t kWriteError = 0;
+#endif
+
+// One transfer on the wire at a time, across every operation and thread. Never destroyed,
+// so a worker still transferring while the process exits finds it intact.
+std::mutex& TransferMutex() {
+  static auto* transferMutex = new std::mutex;
+  return *transferMutex;
+}
+
+void EnsureGlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_ALL); });
+}
+
+struct EasyCleanup {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+
+// One easy handle with the options every operation shares. An option the library refuses
+// marks the transfer as unusable instead of letting it run with a different setup.
+class Transfer {
+ public:
+  explicit Transfer(const std::string& url) {
+    EnsureGlobalInit();
+    handle_.reset(curl_easy_init());
+    ok_ = handle_ != nullptr;
+    Set(CURLOPT_URL, url.c_str());
+    Set(CURLOPT_FOLLOWLOCATION, 0L);
+    Set(CURLOPT_SSL_VERIFYPEER, 1L);
+    Set(CURLOPT_SSL_VERIFYHOST, 2L);
+    const std::string caBundle = CaBundlePath();
+    if (!caBundle.empty()) Set(CURLOPT_CAINFO, caBundle.c_str());
+  }
+
+  template <typename Value>
+  void Set(CURLoption option, Value value) {
+    if (ok_ && curl_easy_setopt(handle_.get(), option, value) != CURLE_OK) ok_ = false;
+  }
+
+  bool ok() const { return ok_; }
+
+  // Runs the transfer under the process-wide lock, which covers nothing else.
+  CURLcode Perform() {
+    if (!ok_) return CURLE_FAILED_INIT;
+    std::lock_guard<std::mutex> lock(TransferMutex());
+    return curl_easy_perform(handle_.get());
+  }
+
+ private:
+  std::unique_ptr<CURL, EasyCleanup> handle_;
+  bool ok_ = false;
+};
+
+void SetPostBody(Transfer& transfer, const std::string& body) {
+  transfer.Set(CURLOPT_POST, 1L);
+  // The explicit length lets zero bytes through; the body outlives the transfer.
+  transfer.Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  transfer.Set(CURLOPT_POSTFIELDS, body.data());
+}
+
+size_t AppendToString(char* data, size_t size, size_t count, void* target) noexcept {
+  if (!data || !target) return kWriteError;
+  const size_t length = size * count;
+  try {
+    static_cast<std::string*>(target)->append(data, length);
+  } catch (...) {
+    return kWriteError;
+  }
+  return length;
+}
+
+size_t WriteToFile(char* data, size_t size, size_t count, void* target) noexcept {
+  if (!data || !target) return kWriteError;
+  const size_t length = size * count;
+  if (std::fwrite(data, 1, length, static_cast<std::FILE*>(target)) != length) return kWriteError;
+  return length;
+}
+
+size_t Discard(char*, size_t size, size_t count, void*) noexcept { return size * count; }
+
+// The permission bits a freshly created file gets from this process: 0666 less the umask,
+// read without the set-and-restore dance of umask(2) that would race other threads.
+mode_t NewFileMode() {
+  unsigned long mask = 022;
+  if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, status)) {
+      if (std::sscanf(line, "Umask: %lo", &mask) == 1) break;
+    }
+    std::fclose(status);
+  }
+  return static_cast<mode_t>(0666 & ~mask);
+}
+
+// The file a download is written to before it replaces the destination: a hidden
+// ".<name>.part-XXXXXX" in the destination's directory, so the final rename stays on one
+// file system. Removed on every path that does not end in Commit().
+class PartFile {
+ public:
+  PartFile() = default;
+  PartFile(const PartFile&) = delete;
+  PartFile& operator=(const PartFile&) = delete;
+  ~PartFile() {
+    if (stream_) std::fclose(stream_);
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+
+  bool Create(const std::string& destPath) {
+    const size_t slash = destPath.rfind('/');
+    const std::string directory = slash == std::string::npos ? "" : destPath.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? destPath : destPath.substr(slash + 1);
+    if (name.empty()) return false;
+
+    std::string pattern = directory + "." + name + ".part-XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) return false;
+    path_ = pattern;
+
+    // mkstemp makes the file private; give it the mode the destination has or would get.
+    struct stat existing;
+    const bool replacing = ::stat(destPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+    ::fchmod(fd, replacing ? (existing.st_mode & 07777) : NewFileMode());
+
+    stream_ = ::fdopen(fd, "wb");
+    if (!stream_) {
+      ::close(fd);
+      return false;
+    }
+    return true;
+  }
+
+  std::FILE* stream() const { return stream_; }
+
+  // Closes the file and moves it over the destination.
+  bool Commit(const std::string& destPath) {
+    std::FILE* stream = stream_;
+    stream_ = nullptr;
+    if (std::fclose(stream) != 0) return false;
+    if (::rename(path_.c_str(), destPath.c_str()) != 0) return false;
+    path_.clear();
+    return true;
+  }
+
+ private:
+  std::string path_;
+  std::FILE* stream_ = nullptr;
+};
+
+bool DownloadToFile(const std::string& url, const std::string& destPath) {
+  PartFile part;
+  if (!part.Create(destPath)) return false;
+
+  Transfer transfer(url);
+  transfer.Set(CURLOPT_HTTPGET, 1L);
+  transfer.Set(CURLOPT_WRITEFUNCTION, &WriteToFile);
+  transfer.Set(CURLOPT_WRITEDATA, part.stream());
+  if (transfer.Perform() != CURLE_OK) return false;
+  return part.Commit(destPath);
+}
+
+}  // namespace
+
+CCommunicator::CCommunicator(std::string serverUrl) : serverUrl_(std::move(serverUrl)) {}
+
+std::string CCommunicator::Post(const std::string& body) const {
+  try {
+    std::string received;
+    Transfer transfer(serverUrl_);
+    SetPostBody(transfer, body);
+    transfer.Set(CURLOPT_WRITEFUNCTION, &AppendToString);
+    transfer.Set(CURLOPT_WRITEDATA, &received);
+    transfer.Set(CURLOPT_TIMEOUT, kPostTimeLimitSeconds);
+    transfer.Set(CURLOPT_USERAGENT, kPostUserAgent);
+    if (!transfer.ok()) RaiseStatus(StatusCode::CommunicationFailed);
+
+    // The library's verdict is not consulted: a failed transfer delivers no "{" and a
+    // transfer cut short after its "{" still yields what arrived.
+    transfer.Perform();
+    const size_t brace = received.find('{');
+    if (brace == std::string::npos) RaiseStatus(StatusCode::CommunicationFailed);
+    return received.substr(brace);
+  } catch (...) {
+    throw ExceptionEx(StatusCode::CommunicationFailed);
+  }
+}
+
+void CCommunicator::Download(const std::string& url, const std::string& destPath) {
+  bool downloaded = false;
+  try {
+    downloaded = DownloadToFile(url, destPath);
+  } catch (...) {
+  }
+  if (!downloaded) RaiseStatus("%s, file path: %s", "CCommunicator::Download", destPath.c_str());
+}
+
+bool CCommunicator::PostRaw(const std::string& url, const std::string& body, long timeLimitSeconds,
+                            std::string& response) noexcept {
+  try {
+    Transfer transfer(url);
+    SetPostBody(transfer, body);
+    transfer.Set(CURLOPT_WRITEFUNCTION, &AppendToString);
+    transfer.Set(CURLOPT_WRITEDATA, &response);
+    transfer.Set(CURLOPT_CONNECTTIMEOUT, timeLimitSeconds);
+    transfer.Set(CURLOPT_TIMEOUT, timeLimitSeconds);
+    return transfer.Perform() == CURLE_OK;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool CCommunicator::Probe(const std::string& url) noexcept {
+  try {
+    Transfer transfer(url);
+    transfer.Set(CURLOPT_HTTPGET, 1L);
+    transfer.Set(CURLOPT_WRITEFUNCTION, &Discard);
+    return transfer.Perform() == CURLE_OK;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace corvane

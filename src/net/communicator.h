@@ -1,0 +1,44 @@
+// The program's only HTTP(S) client: four complete transfers on libcurl's easy interface.
+//
+// Every transfer of every operation runs under one process-wide lock, so at most one
+// request is on the wire at any moment. Redirects are not followed, no header of our own
+// is added and the HTTP status is never looked at: an error page is a response body like
+// any other. HTTPS peers are verified against the system's trust store, or against the
+// bundle named by CaBundlePath() (server_hosts.h) when one is configured.
+#pragma once
+
+#include <string>
+
+namespace corvane {
+
+class CCommunicator {
+ public:
+  explicit CCommunicator(std::string serverUrl);
+
+  const std::string& serverUrl() const { return serverUrl_; }
+
+  // POSTs `body` (any bytes, its full length) to the server URL with a 60 s limit and
+  // returns the received text from its first "{" to the end. Throws ExceptionEx
+  // "communication failed" for every failure, including a response without "{".
+  std::string Post(const std::string& body) const;
+
+  // GETs `url` into the file `destPath`, without a time limit. The body lands in a
+  // temporary file beside the destination that replaces it only once the transfer
+  // succeeded; on failure the destination is left as it was. Throws ExceptionEx
+  // "CCommunicator::Download, file path: <destPath>".
+  static void Download(const std::string& url, const std::string& destPath);
+
+  // POSTs `body` to `url` with connect and total limits of `timeLimitSeconds`, appending
+  // whatever arrives to `response` (also on failure). Returns whether the transfer
+  // completed. Never throws.
+  static bool PostRaw(const std::string& url, const std::string& body, long timeLimitSeconds,
+                      std::string& response) noexcept;
+
+  // GETs `url` and discards the answer. True only when the transfer completed. Never throws.
+  static bool Probe(const std::string& url) noexcept;
+
+ private:
+  std::string serverUrl_;
+};
+
+}  // namespace corvane
