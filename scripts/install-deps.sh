@@ -13,6 +13,8 @@ packages=(
   zlib1g-dev
   libgtest-dev libgmock-dev
   libcpp-httplib-dev
+  gcc-mingw-w64-x86-64 gcc-mingw-w64-i686 binutils-mingw-w64
+  osslsigncode
 )
 
 missing=()

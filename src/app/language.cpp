@@ -1,9 +1,8 @@
 #include "app/language.h"
 
-#include <pugixml.hpp>
-
 #include <atomic>
 #include <cstdlib>
+#include <pugixml.hpp>
 
 #include "app/resources.h"
 #include "app/run_log.h"

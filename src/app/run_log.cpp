@@ -33,7 +33,8 @@ void RotateIfFull(const std::string& path) {
   std::string archive = ArchivedRunLogName(path, LocalNow());
   std::filesystem::rename(path, archive, ec);
   if (ec) {
-    std::filesystem::copy_file(path, archive, std::filesystem::copy_options::overwrite_existing, ec);
+    std::filesystem::copy_file(path, archive, std::filesystem::copy_options::overwrite_existing,
+                               ec);
     if (!ec) std::filesystem::remove(path, ec);
   }
 }

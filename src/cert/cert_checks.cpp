@@ -12,12 +12,14 @@ bool IsPastNotAfter(const ASN1_TIME* notAfter, std::time_t now) {
   return now > timegm(&end);
 }
 
-bool IsPastNotAfter(const ASN1_TIME* notAfter) { return IsPastNotAfter(notAfter, std::time(nullptr)); }
+bool IsPastNotAfter(const ASN1_TIME* notAfter) {
+  return IsPastNotAfter(notAfter, std::time(nullptr));
+}
 
 bool HasCodeSigningUsage(const X509* cert) {
   if (!cert) return false;
-  auto* usages = static_cast<EXTENDED_KEY_USAGE*>(
-      X509_get_ext_d2i(cert, NID_ext_key_usage, nullptr, nullptr));
+  auto* usages =
+      static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(cert, NID_ext_key_usage, nullptr, nullptr));
   if (!usages) return false;
   bool found = false;
   for (int i = 0; i < sk_ASN1_OBJECT_num(usages) && !found; ++i)

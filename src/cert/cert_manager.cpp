@@ -6,6 +6,7 @@
 #include "cert/cert_checks.h"
 #include "cert/own_ca.h"
 #include "crypto/x509_names.h"
+#include "net/communicator.h"
 
 namespace corvane {
 namespace {
@@ -22,9 +23,7 @@ std::string TempDirectory() {
 
 CertManager::CertManager()
     : downloader_([](const std::string& url, const std::string& path) {
-        (void)url;
-        (void)path;
-        RaiseStatus(StatusCode::Undefined);  // TODO wire the HTTP client
+        CCommunicator::Download(url, path);
       }) {}
 
 CertManager::~CertManager() = default;
@@ -78,7 +77,8 @@ CertManager::Found CertManager::FindAtSource() const {
     found.key = pair.key;
   } else {
     if (!store_) RaiseStatus(StatusCode::Undefined);
-    found.store = store_->FindStoreCert(kMyStore, storeIdentity_.issuerName, storeIdentity_.serialHex);
+    found.store =
+        store_->FindStoreCert(kMyStore, storeIdentity_.issuerName, storeIdentity_.serialHex);
     if (!found.store) RaiseStatus(StatusCode::Undefined);
     found.cert = found.store->certificate.get();
     found.key = found.store->key.get();

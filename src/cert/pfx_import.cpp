@@ -11,7 +11,9 @@ namespace {
 using SafeBagStack = STACK_OF(PKCS12_SAFEBAG);
 
 struct BagsFree {
-  void operator()(SafeBagStack* bags) const { sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free); }
+  void operator()(SafeBagStack* bags) const {
+    sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+  }
 };
 struct AuthSafesFree {
   void operator()(STACK_OF(PKCS7) * safes) const { sk_PKCS7_pop_free(safes, PKCS7_free); }

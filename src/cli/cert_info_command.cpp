@@ -13,8 +13,8 @@ namespace corvane::cli {
 
 int CertInfoCommand(int argc, char** argv) {
   Arguments args;
-  if (auto error = ParseArguments(argc, argv, 2, {"pfx", "password", "password-file", "password-env"},
-                                  {}, args)) {
+  if (auto error = ParseArguments(argc, argv, 2,
+                                  {"pfx", "password", "password-file", "password-env"}, {}, args)) {
     std::cerr << "cert-info: " << *error << "\n";
     return kExitUsage;
   }
@@ -67,8 +67,8 @@ int CertInfoCommand(int argc, char** argv) {
     std::cout << "Chain:" << (manager.chain().empty() ? " (none)" : "") << "\n";
     int index = 1;
     for (const ChainCert& entry : manager.chain())
-      std::cout << "  " << index++ << ". " << entry.subjectName << " (issued by " << entry.issuerName
-                << ", serial " << entry.serialHex << ")\n";
+      std::cout << "  " << index++ << ". " << entry.subjectName << " (issued by "
+                << entry.issuerName << ", serial " << entry.serialHex << ")\n";
     std::cout << "ownCaIssued:      " << (manager.ownCaIssued() ? "yes" : "no") << "\n"
               << "chineseNamedRoot: " << (manager.chineseNamedRoot() ? "yes" : "no") << "\n";
     if (expired) {

@@ -7,7 +7,8 @@
 
 namespace {
 
-constexpr char kUsage[] = R"(corvanecode-cli )" CORVANE_VERSION R"( - code signing from the command line
+constexpr char kUsage[] =
+    R"(corvanecode-cli )" CORVANE_VERSION R"( - code signing from the command line
 
 Usage:
   corvanecode-cli cert-info --pfx FILE [password option]

@@ -47,8 +47,8 @@ std::string TimeText(const ASN1_TIME* t) {
 
 std::string SimpleDisplayName(const X509_NAME* name) {
   if (!name) return {};
-  for (int nid : {NID_commonName, NID_organizationalUnitName, NID_organizationName,
-                  NID_pkcs9_emailAddress}) {
+  for (int nid :
+       {NID_commonName, NID_organizationalUnitName, NID_organizationName, NID_pkcs9_emailAddress}) {
     int index = X509_NAME_get_index_by_NID(name, nid, -1);
     if (index >= 0) return EntryText(X509_NAME_get_entry(name, index));
   }

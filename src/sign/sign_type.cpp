@@ -25,9 +25,9 @@ std::string GetSignType(std::string_view path) {
     const char* type;
   };
   static constexpr Rule kRules[] = {
-      {".exe", kPeType}, {".sys", kPeKernelType}, {".dll", kPeType},  {".ocx", kPeType},
-      {".efi", kPeType}, {".cab", kCabType},      {".msu", kCabType}, {".cat", kCatType},
-      {".msi", kMsiType}, {".jar", kJavaType},    {".apk", kJavaType}, {".pdf", kPdfType},
+      {".exe", kPeType},  {".sys", kPeKernelType}, {".dll", kPeType},   {".ocx", kPeType},
+      {".efi", kPeType},  {".cab", kCabType},      {".msu", kCabType},  {".cat", kCatType},
+      {".msi", kMsiType}, {".jar", kJavaType},     {".apk", kJavaType}, {".pdf", kPdfType},
   };
   std::string ext = LowerExtension(path);
   for (const Rule& rule : kRules)

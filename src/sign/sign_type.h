@@ -19,7 +19,8 @@ inline constexpr char kPdfType[] = "pdfType";
 inline constexpr char kUnsupportedType[] = "unsupportedType";
 
 // The extensions the file picker offers.
-inline constexpr char kSignableFilter[] = "*.exe; *.dll; *.sys; *.efi; *.ocx; *.cab; *.cat; *.msi; *.msu;";
+inline constexpr char kSignableFilter[] =
+    "*.exe; *.dll; *.sys; *.efi; *.ocx; *.cab; *.cat; *.msi; *.msu;";
 
 // The SignType of a path; never fails. Only the last extension of the last path
 // component counts, compared without regard to case.

@@ -18,13 +18,17 @@ class CliCertInfo : public ::testing::Test {
     KeyedCert rootCert = test::Authority(root);
     KeyedCert leaf = test::Issue(spec, &ca);
     std::string path = dir_ / name;
-    test::WriteFileBytes(path, test::MakePfx({"pw", {leaf.cert.get(), ca.cert.get(), rootCert.cert.get()},
-                                              leaf.key.get()}));
+    test::WriteFileBytes(
+        path, test::MakePfx(
+                  {"pw", {leaf.cert.get(), ca.cert.get(), rootCert.cert.get()}, leaf.key.get()}));
     return path;
   }
   test::CommandResult Run(const std::vector<std::string>& args, const std::string& lang = "C") {
-    return test::RunCli(args, {{"CORVANECODE_PROGRAM_DIR", dir_.path()}, {"LANG", lang},
-                               {"LC_ALL", ""}, {"LC_MESSAGES", ""}, {"CORVANECODE_PFX_PASSWORD", ""}});
+    return test::RunCli(args, {{"CORVANECODE_PROGRAM_DIR", dir_.path()},
+                               {"LANG", lang},
+                               {"LC_ALL", ""},
+                               {"LC_MESSAGES", ""},
+                               {"CORVANECODE_PFX_PASSWORD", ""}});
   }
   test::TempDir dir_;
 };
@@ -35,7 +39,8 @@ TEST_F(CliCertInfo, DescribesACertificateOfTheHierarchy) {
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_NE(r.out.find("Subject:          Test Code Signer"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Code signing:     yes"), std::string::npos);
-  EXPECT_NE(r.out.find("1. Corvane Code Signing CA G2 (issued by CA 柯文根证书"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("1. Corvane Code Signing CA G2 (issued by CA 柯文根证书"), std::string::npos)
+      << r.out;
   EXPECT_NE(r.out.find("2. CA 柯文根证书 (issued by CA 柯文根证书"), std::string::npos);
   EXPECT_NE(r.out.find("ownCaIssued:      yes"), std::string::npos);
   EXPECT_NE(r.out.find("chineseNamedRoot: yes"), std::string::npos);
@@ -54,10 +59,16 @@ TEST_F(CliCertInfo, BadInputGivesOneClearLineAndAFailingStatus) {
     int status;
     const char* err;
   } cases[] = {
-      {{"cert-info", "--pfx", pfx, "--password", "nope"}, 1, "Error: Password error or certificate error\n"},
+      {{"cert-info", "--pfx", pfx, "--password", "nope"},
+       1,
+       "Error: Password error or certificate error\n"},
       {{"cert-info", "--pfx", dir_ / "missing.pfx"}, 1, "Error: Certificate file not exist\n"},
-      {{"cert-info", "--pfx", dir_ / "junk.pfx"}, 1, "Error: Password error or certificate error\n"},
-      {{"cert-info", "--pfx", expired, "--password", "pw"}, 3, "Error: The certificate has expired\n"},
+      {{"cert-info", "--pfx", dir_ / "junk.pfx"},
+       1,
+       "Error: Password error or certificate error\n"},
+      {{"cert-info", "--pfx", expired, "--password", "pw"},
+       3,
+       "Error: The certificate has expired\n"},
       {{"cert-info"}, 2, "Error: Please select a certificate\n"},
       {{"cert-info", "--pfx", pfx, "--password-file", dir_ / "pw.txt"}, 0, ""},
       {{"cert-info", "--pfx", pfx, "--bogus"}, 2, "cert-info: unknown option --bogus\n"},

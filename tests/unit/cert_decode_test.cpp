@@ -1,7 +1,6 @@
 #include "cert/cert_decode.h"
 
 #include <gtest/gtest.h>
-
 #include <openssl/evp.h>
 
 #include "app/status.h"
@@ -40,7 +39,8 @@ TEST(CertDecode, AcceptsPemBareBase64AndDer) {
 TEST(CertDecode, RefusesWhatHoldsNoCertificate) {
   test::KeyedCert cert = test::Issue(test::CertSpec{}, nullptr);
   std::string der = test::ToDer(cert.cert.get());
-  const std::string bad[] = {"", "hello", "-----BEGIN CERTIFICATE-----\n!!!\n-----END CERTIFICATE-----",
+  const std::string bad[] = {"", "hello",
+                             "-----BEGIN CERTIFICATE-----\n!!!\n-----END CERTIFICATE-----",
                              der.substr(0, der.size() / 2), "QUJD"};
   for (const std::string& bytes : bad) EXPECT_THROW(CertFromText(bytes), ExceptionEx);
   test::TempDir dir;

@@ -50,9 +50,9 @@ TEST_F(CertManagerTest, ModernAndLegacyFilesYieldTheKeyedCertificateAfterKeyless
   KeyedCert leaf = Issue(CertSpec{}, &ca);
   for (bool legacy : {false, true}) {
     SCOPED_TRACE(legacy ? "legacy" : "modern");
-    std::string path = WritePfx(legacy ? "legacy.pfx" : "modern.pfx",
-                                {"pässword", {root.cert.get(), ca.cert.get(), leaf.cert.get()},
-                                 leaf.key.get(), legacy});
+    std::string path = WritePfx(
+        legacy ? "legacy.pfx" : "modern.pfx",
+        {"pässword", {root.cert.get(), ca.cert.get(), leaf.cert.get()}, leaf.key.get(), legacy});
     EXPECT_TRUE(CertManager::CheckPfxPassword(path, "pässword"));
     EXPECT_FALSE(CertManager::CheckPfxPassword(path, "wrong"));
     CertManager manager;
@@ -207,8 +207,9 @@ TEST_F(CertManagerTest, PfxChainEdgeCases) {
   }
 
   // A store certificate without basic constraints stops the build.
-  std::string path = WritePfx("bare.pfx", {"pw", {bareLeaf.cert.get(), ca.cert.get(), root.cert.get()},
-                                           bareLeaf.key.get()});
+  std::string path =
+      WritePfx("bare.pfx",
+               {"pw", {bareLeaf.cert.get(), ca.cert.get(), root.cert.get()}, bareLeaf.key.get()});
   CertManager manager;
   manager.LoadPfx(path, "pw");
   ExpectUndefined([&] { manager.BuildChain(); });

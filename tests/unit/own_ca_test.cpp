@@ -98,8 +98,10 @@ TEST(BuiltinCerts, EachRoleHasTheRightSubjectKeyAndIssuer) {
     EXPECT_EQ(IssuerDisplayName(cert.get()), c.issuer);
     EXPECT_FALSE(X509_cmp_current_time(X509_get0_notAfter(cert.get())) < 0) << "expired";
   }
-  EXPECT_EQ(X509_get_signature_nid(LoadBuiltinCert(kRootASelfSigned).get()), NID_sha1WithRSAEncryption);
-  EXPECT_EQ(X509_get_signature_nid(LoadBuiltinCert(kRootBSelfSigned).get()), NID_sha256WithRSAEncryption);
+  EXPECT_EQ(X509_get_signature_nid(LoadBuiltinCert(kRootASelfSigned).get()),
+            NID_sha1WithRSAEncryption);
+  EXPECT_EQ(X509_get_signature_nid(LoadBuiltinCert(kRootBSelfSigned).get()),
+            NID_sha256WithRSAEncryption);
   EXPECT_THROW(LoadBuiltinCert(140), ExceptionEx);
 }
 

@@ -28,7 +28,8 @@ class RunLogTest : public ::testing::Test {
   std::vector<std::string> Archives() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir_.path() + "/RunLog"))
-      if (entry.path().filename() != "corvanecode.exe.log") names.push_back(entry.path().filename());
+      if (entry.path().filename() != "corvanecode.exe.log")
+        names.push_back(entry.path().filename());
     return names;
   }
 
@@ -60,7 +61,8 @@ TEST_F(RunLogTest, ArchivesAtTheLimitAndNotOneByteBelow) {
   LogError("%s", "new line");
   std::vector<std::string> archives = Archives();
   ASSERT_EQ(archives.size(), 1u);
-  EXPECT_TRUE(std::regex_match(archives[0], std::regex(R"(corvanecode\.exe_\d{4}-\d\d-\d\d \d\d-\d\d-\d\d\.log)")));
+  EXPECT_TRUE(std::regex_match(
+      archives[0], std::regex(R"(corvanecode\.exe_\d{4}-\d\d-\d\d \d\d-\d\d-\d\d\.log)")));
   EXPECT_EQ(fs::file_size(dir_.path() + "/RunLog/" + archives[0]), kRunLogLimit);
   std::string current = test::ReadFileBytes(LogFile());
   EXPECT_EQ(current.substr(22), "[Error] new line\n");
@@ -82,7 +84,8 @@ TEST_F(RunLogTest, ConcurrentWritersNeverInterleaveAndADeletedDirectoryComesBack
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([t] {
-      for (int i = 0; i < 50; ++i) LogError("thread %d line %d %s", t, i, std::string(200, 'z').c_str());
+      for (int i = 0; i < 50; ++i)
+        LogError("thread %d line %d %s", t, i, std::string(200, 'z').c_str());
     });
   for (auto& thread : threads) thread.join();
   std::string text = test::ReadFileBytes(LogFile());

@@ -44,7 +44,8 @@ TEST(Status, EveryTextRoundTripsThroughItsCode) {
 }
 
 TEST(Status, CompositeTextIsAFailureMatchingNoCode) {
-  std::string text = Caught([] { RaiseStatus("%s, %s", "CabFileSign::EmbedSignedData", "undefined"); });
+  std::string text =
+      Caught([] { RaiseStatus("%s, %s", "CabFileSign::EmbedSignedData", "undefined"); });
   EXPECT_EQ(text, "CabFileSign::EmbedSignedData, undefined");
   StatusCode code;
   EXPECT_FALSE(StatusCodeFromText(text, &code));
@@ -96,7 +97,8 @@ TEST(Status, LongTextIsCutAtACharacterBoundary) {
     EXPECT_EQ(text.size(), 1021u);
     EXPECT_EQ(text, path.substr(0, 1021));
   }
-  EXPECT_EQ(Caught([] { RaiseStatus("%s", std::string(2000, 'x').c_str()); }).size(), kMaxStatusLength);
+  EXPECT_EQ(Caught([] { RaiseStatus("%s", std::string(2000, 'x').c_str()); }).size(),
+            kMaxStatusLength);
 }
 
 }  // namespace
