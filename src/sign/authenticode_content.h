@@ -1,0 +1,29 @@
+// SpcIndirectDataContent: what an Authenticode signature says about the file it signs (the
+// kind of subject and the file's digest).
+#pragma once
+
+#include <string>
+
+#include "sign/hash_algorithm.h"
+
+namespace corvane {
+
+enum class SubjectKind { PeImage, Cabinet };
+
+// DER of the SpcIndirectDataContent for a subject of `kind` with `digest`.
+std::string BuildIndirectData(SubjectKind kind, HashAlgorithm algorithm, const std::string& digest);
+
+// The digest algorithm and digest an SpcIndirectDataContent carries; false when it does not
+// parse.
+struct IndirectDigest {
+  std::string dataType;  // SpcAttributeTypeAndOptionalValue type
+  std::string digestOid;
+  std::string digest;
+};
+bool ParseIndirectData(const std::string& der, IndirectDigest& out);
+
+// The bytes an Authenticode message digest covers: the content octets of the
+// SpcIndirectDataContent SEQUENCE, without its tag and length.
+std::string IndirectDataSignedBytes(const std::string& der);
+
+}  // namespace corvane

@@ -1,0 +1,164 @@
+#include "sign/file_sign.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/status.h"
+#include "app/trace.h"
+#include "cert/cert_manager.h"
+#include "crypto/signed_message.h"
+#include "formats/pe/pe_image.h"
+#include "sign/authenticode_verifier.h"
+#include "sign/sign_type.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+// "Read-only" is the owner's missing write bit; clearing it keeps every other bit.
+bool ClearReadOnly(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  if (st.st_mode & S_IWUSR) return true;
+  return ::chmod(path.c_str(), (st.st_mode | S_IWUSR) & 07777) == 0;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string FileNameOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The working copy: a hidden file beside the destination, so that publishing it is a rename
+// on the same file system. Copies the source into it; raises "undefined" on failure.
+std::string MakeWorkingCopy(const std::string& source, const std::string& destination) {
+  std::string pattern =
+      DirectoryOf(destination) + "/." + FileNameOf(destination) + ".signing-XXXXXX";
+  int out = ::mkstemp(pattern.data());
+  if (out < 0) RaiseStatus(StatusCode::Undefined);
+  int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  bool ok = in >= 0;
+  std::string buffer(1 << 20, '\0');
+  while (ok) {
+    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    for (ssize_t done = 0; ok && done < n;) {
+      ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      ok = w > 0;
+      done += w > 0 ? w : 0;
+    }
+  }
+  struct stat st {};
+  if (ok && ::fstat(in, &st) == 0) ok = ::fchmod(out, (st.st_mode | S_IWUSR) & 07777) == 0;
+  if (in >= 0) ::close(in);
+  if (::close(out) != 0) ok = false;
+  if (!ok) {
+    ::unlink(pattern.c_str());
+    RaiseStatus(StatusCode::Undefined);
+  }
+  return pattern;
+}
+
+}  // namespace
+
+void CFileSign::SignFile(const std::string& source, const std::string& destination,
+                         bool /*append*/) {
+  std::error_code ec;
+  if (!fs::exists(source, ec)) RaiseStatus(StatusCode::InvalidPath);
+  if (!ClearReadOnly(source)) RaiseStatus(StatusCode::FileIsInUse);
+  const std::string& target = destination.empty() ? source : destination;
+  if (!fs::is_directory(DirectoryOf(target), ec)) RaiseStatus(StatusCode::InvalidPath);
+  if (fs::exists(target, ec) && !ClearReadOnly(target)) RaiseStatus(StatusCode::FileIsInUse);
+}
+
+bool CFileSign::VerifyFile(const std::string& path) {
+  std::error_code ec;
+  if (!fs::exists(path, ec)) RaiseStatus(StatusCode::InvalidPath);
+  return true;
+}
+
+void CFileSign::EmbedSignedData(const std::string& path, const std::string& data) {
+  if (path.empty() || data.empty()) RaiseStatus(StatusCode::Undefined);
+}
+
+void MsFileSign::SignFile(const std::string& source, const std::string& destination, bool append) {
+  CFileSign::SignFile(source, destination, append);
+  if (!manager_ || !manager_->certificate()) RaiseStatus(StatusCode::Undefined);
+  ownCaIssued_ = manager_->ownCaIssued();
+  chineseNamedRoot_ = manager_->chineseNamedRoot();
+  const std::string target = destination.empty() ? source : destination;
+
+  std::string workingCopy = MakeWorkingCopy(source, target);
+  try {
+    append_ = append;
+    bool timestampOk = true;
+    CreateSignature(workingCopy, timestampOk);
+    if (::rename(workingCopy.c_str(), target.c_str()) != 0) {
+      if (::unlink(workingCopy.c_str()) != 0) RaiseStatus(StatusCode::Undefined);
+      RaiseStatus(StatusCode::FileIsInUse);
+    }
+    if (!timestampOk) RaiseStatus(StatusCode::SignSucceedTimestampFailed);
+    RaiseSucceed();
+  } catch (const std::exception& e) {
+    std::error_code ec;
+    fs::remove(workingCopy, ec);
+    RethrowIfFailed(e);
+  }
+}
+
+std::string MsFileSign::CreateSignature(const std::string& workingCopy, bool& timestampOk) {
+  std::string previous;
+  try {
+    previous = ReadEmbeddedSignature(workingCopy);
+  } catch (const std::exception&) {
+    append_ = false;
+  }
+  SignerCertificate signer{manager_->certificate(), manager_->privateKey(), {}, false};
+  std::string blob = PlatformSign(signer, workingCopy, timestampOk, protocol_);
+  platformSignatureLength_ = static_cast<std::uint32_t>(blob.size());
+  Trace(("MssignApiSigLen:" + std::to_string(blob.size())).c_str());
+  blob = AddCertificates(blob, ownCaIssued_, chineseNamedRoot_, manager_->chain());
+  if (kernelMode_) blob = AddKernelCrossCertificates(blob, crossCertFile_, chineseNamedRoot_);
+  if (append_) blob = NestSignature(previous, blob);
+  EmbedSignedData(workingCopy, blob);
+  return blob;
+}
+
+bool MsFileSign::VerifyFile(const std::string& path) {
+  CFileSign::VerifyFile(path);
+  return VerifyTrust(path).trusted;
+}
+
+void CPeFileSign::EmbedSignedData(const std::string& path, const std::string& data) {
+  CFileSign::EmbedSignedData(path, data);
+  try {
+    pe::ReplaceSignature(path, data);
+  } catch (const std::exception&) {
+    // Publishing a copy whose table was half rewritten would report an unsigned file as signed.
+    RaiseStatus("%s, %s", "CPeFileSign::EmbedSignedData", StatusCodeText(StatusCode::Undefined));
+  }
+}
+
+std::unique_ptr<CFileSign> CreateFileSigner(std::string_view signType) {
+  if (signType == kPeType || signType == kPeKernelType || signType == kSignerSignType)
+    return std::make_unique<CPeFileSign>();
+  return nullptr;
+}
+
+}  // namespace corvane

@@ -1,0 +1,69 @@
+// The signer family: one signer per file, chosen by the file's SignType. A signer never
+// signs the user's file directly: it signs a working copy beside it and renames that copy
+// over the destination only when the signature is complete, so a failure leaves the
+// user's file as it was (the one exception is a failed timestamp: the signed file is kept
+// and the outcome is "sign succeed, timestamp failed").
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "sign/signature_creation.h"
+
+namespace corvane {
+
+class CertManager;
+
+class CFileSign {
+ public:
+  virtual ~CFileSign() = default;
+
+  // Path checks only: the source exists and can be made writable, the destination's
+  // directory exists and an existing destination can be made writable.
+  virtual void SignFile(const std::string& source, const std::string& destination, bool append);
+  // True when the file's signature is trusted; raises "invalid path" for a missing file.
+  virtual bool VerifyFile(const std::string& path);
+  virtual void SetKernelMode(bool kernelMode) { kernelMode_ = kernelMode; }
+  virtual void SetCrossCertFile(const std::string& path) { crossCertFile_ = path; }
+  // Argument checks only.
+  virtual void EmbedSignedData(const std::string& path, const std::string& data);
+
+  void SetCertManager(CertManager* manager) { manager_ = manager; }
+  void SetTimestampProtocol(TimestampProtocol protocol) { protocol_ = protocol; }
+
+  bool kernelMode() const { return kernelMode_; }
+  std::uint32_t platformSignatureLength() const { return platformSignatureLength_; }
+
+ protected:
+  CertManager* manager_ = nullptr;
+  bool kernelMode_ = false;
+  bool ownCaIssued_ = false;
+  bool chineseNamedRoot_ = false;
+  std::string crossCertFile_;
+  std::uint32_t platformSignatureLength_ = 0;
+  bool append_ = false;
+  TimestampProtocol protocol_ = TimestampProtocol::Authenticode;
+};
+
+// The common flow of every Authenticode signer.
+class MsFileSign : public CFileSign {
+ public:
+  void SignFile(const std::string& source, const std::string& destination, bool append) override;
+  bool VerifyFile(const std::string& path) override;
+
+ protected:
+  // Signs the working copy and embeds the final signature; returns it.
+  std::string CreateSignature(const std::string& workingCopy, bool& timestampOk);
+};
+
+class CPeFileSign : public MsFileSign {
+ public:
+  void EmbedSignedData(const std::string& path, const std::string& data) override;
+};
+
+// The signer for a SignType; null for the types no signer handles.
+std::unique_ptr<CFileSign> CreateFileSigner(std::string_view signType);
+
+}  // namespace corvane

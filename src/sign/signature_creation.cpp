@@ -1,0 +1,170 @@
+#include "sign/signature_creation.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+
+#include "app/run_log.h"
+#include "app/status.h"
+#include "app/trace.h"
+#include "cert/builtin_certs.h"
+#include "cert/cert_decode.h"
+#include "crypto/signed_message.h"
+#include "crypto/x509_names.h"
+#include "formats/cab/cab_image.h"
+#include "net/server_hosts.h"
+#include "sign/sign_result.h"
+#include "sign/subject_format.h"
+#include "sign/timestamp_client.h"
+
+namespace corvane {
+namespace {
+
+constexpr char kProbeFileName[] = "corvanetempfile.cab";
+
+// Adds the timestamp to the signature in the file; false leaves file and blob unchanged.
+bool SignerTimeStampEx(const std::string& path, std::string& blob, TimestampProtocol protocol,
+                       HashAlgorithm algorithm) {
+  std::optional<std::string> stamped =
+      protocol == TimestampProtocol::Rfc3161
+          ? AddRfc3161Timestamp(blob, Rfc3161Url(), HashMd(algorithm))
+          : AddAuthenticodeTimestamp(blob, TimestampUrl());
+  if (!stamped) return false;
+  try {
+    std::unique_ptr<SubjectFormat> format = DetectSubjectFormat(path);
+    if (!format) return false;
+    format->WriteSignature(path, *stamped);
+  } catch (const std::exception&) {
+    return false;
+  }
+  blob = std::move(*stamped);
+  return true;
+}
+
+void AddBuiltin(SignedMessage& message, int id) {
+  AddCertToSignature(message, CertDer(LoadBuiltinCert(id).get()));
+}
+
+}  // namespace
+
+void CheckResult(std::uint32_t code) {
+  if (code == 0) return;
+  LogError("%s, hresult: 0x%x", "SignWin::CheckResult", code);
+  switch (code) {
+    case kTrustSubjectFormUnknown:
+    case kErrorBadExeFormat:
+      RaiseStatus(StatusCode::FileTypeNotSupported);
+    case kSmartCardCancelledByUser:
+    case kErrorCancelled:
+      RaiseStatus(StatusCode::UserCancel);
+    case kErrorSharingViolation:
+      RaiseStatus(StatusCode::FileIsInUse);
+    case kBadAlgorithm:
+      RaiseStatus(StatusCode::AlgorithmNotSupported);
+    default:
+      return;
+  }
+}
+
+std::string GetTempFileForSign() {
+  static std::once_flag once;
+  static std::string path;
+  std::call_once(once, [] {
+    std::error_code ec;
+    std::string dir = std::filesystem::temp_directory_path(ec).string();
+    if (ec || dir.empty()) dir = "/tmp";
+    if (dir.back() != '/') dir += '/';
+    path = dir + kProbeFileName;
+  });
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
+      std::fwrite(cab::kProbeCabinet, 1, sizeof cab::kProbeCabinet, file);
+      std::fclose(file);
+    }
+  }
+  if (!std::filesystem::exists(path, ec))
+    RaiseStatus("%s, %s", "Sign::GetTempFileForSign", "invalid path");
+  return path;
+}
+
+bool ProbeSha256(const SignerCertificate& signer) {
+  try {
+    SignerCertificate probe = signer;
+    probe.addChain = false;
+    std::string blob;
+    std::uint32_t code = SignerSignEx(GetTempFileForSign(), probe, HashAlgorithm::Sha256, blob);
+    if (code == kKeyProviderFailure || code == kBadAlgorithm)
+      RaiseStatus(StatusCode::AlgorithmNotSupported);
+    if (code != 0 || blob.empty()) RaiseStatus(StatusCode::Undefined);
+    return true;
+  } catch (const std::exception& e) {
+    if (HasStatus(e, StatusCode::AlgorithmNotSupported)) throw;
+    return false;
+  }
+}
+
+HashAlgorithm ChooseHashAlgorithm(const SignerCertificate& signer) {
+  char oid[128] = {};
+  OBJ_obj2txt(oid, sizeof oid, OBJ_nid2obj(X509_get_signature_nid(signer.certificate)), 1);
+  const std::string text = oid;
+  HashAlgorithm wanted;
+  if (text == "1.2.840.113549.1.1.11" || text == "1.2.840.10045.4.3.2")
+    wanted = HashAlgorithm::Sha256;
+  else if (text == "1.2.840.113549.1.1.12" || text == "1.2.840.10045.4.3.3")
+    wanted = HashAlgorithm::Sha384;
+  else if (text == "1.2.840.113549.1.1.13" || text == "1.2.840.10045.4.3.4")
+    wanted = HashAlgorithm::Sha512;
+  else
+    return HashAlgorithm::Sha1;
+  return ProbeSha256(signer) ? wanted : HashAlgorithm::Sha1;
+}
+
+std::string PlatformSign(const SignerCertificate& signer, const std::string& path, bool& timestamp,
+                         TimestampProtocol protocol) {
+  HashAlgorithm algorithm = ChooseHashAlgorithm(signer);
+  std::string blob;
+  std::uint32_t code = SignerSignEx(path, signer, algorithm, blob);
+  CheckResult(code);
+  if (code != 0 || blob.empty()) RaiseStatus(StatusCode::SignFileFailed);
+  if (timestamp) timestamp = SignerTimeStampEx(path, blob, protocol, algorithm);
+  return blob;
+}
+
+std::string ReadEmbeddedSignature(const std::string& path) {
+  try {
+    std::unique_ptr<SubjectFormat> format = DetectSubjectFormat(path);
+    if (!format) RaiseStatus(StatusCode::Undefined);
+    std::string blob = format->ReadSignature(path);
+    if (blob.empty() || SignedMessage::Decode(blob).SignerCount() == 0)
+      RaiseStatus(StatusCode::Undefined);
+    return blob;
+  } catch (const ExceptionEx&) {
+    throw;
+  } catch (const std::exception&) {
+    RaiseStatus(StatusCode::Undefined);
+  }
+}
+
+std::string AddCertificates(const std::string& blob, bool ownCaIssued, bool chineseNamedRoot,
+                            const ChainList& chain) {
+  SignedMessage message = SignedMessage::Decode(blob);
+  if (ownCaIssued) AddBuiltin(message, chineseNamedRoot ? kRootBCrossSigned : kRootACrossSigned);
+  for (const ChainCert& entry : chain)
+    if (AddCertToSignature(message, entry.encoded)) Trace("add cert to sig:");
+  return message.Encode();
+}
+
+std::string AddKernelCrossCertificates(const std::string& blob, const std::string& crossCertFile,
+                                       bool chineseNamedRoot) {
+  SignedMessage message = SignedMessage::Decode(blob);
+  if (crossCertFile.empty()) {
+    AddBuiltin(message, kPartnerKernelCross);
+    AddBuiltin(message, chineseNamedRoot ? kRootBKernelCross : kRootAKernelCross);
+  } else {
+    AddCertToSignature(message, CertDer(CertFromFile(crossCertFile).get()));
+  }
+  return message.Encode();
+}
+
+}  // namespace corvane

@@ -1,0 +1,50 @@
+// Making the final signature of a working copy: the hash algorithm, the signing service
+// call and its result codes, the timestamp, the certificates the signature must carry and
+// the nesting of an appended signature.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cert/chain.h"
+#include "sign/authenticode_signer.h"
+#include "sign/hash_algorithm.h"
+
+namespace corvane {
+
+enum class TimestampProtocol { Authenticode, Rfc3161 };
+
+// Raises the status text a signing-service result code stands for (logging every non-zero
+// code); returns for zero and for codes without a text of their own.
+void CheckResult(std::uint32_t code);
+
+// The certificate's signature algorithm decides: SHA-256/384/512 certificates give that hash
+// when the key passes the SHA-256 probe, SHA-1 otherwise; every other certificate gives SHA-1.
+HashAlgorithm ChooseHashAlgorithm(const SignerCertificate& signer);
+
+// Signs the probe cabinet with SHA-256. True when that works; raises "algorithm is not
+// supported" when the key refuses the algorithm; false for any other failure.
+bool ProbeSha256(const SignerCertificate& signer);
+
+// The probe cabinet in the temporary directory, written on first use.
+std::string GetTempFileForSign();
+
+// Signs the file at `path` in place and returns the signature as written. When `timestamp`
+// is true it asks for a timestamp and sets it to whether one was added.
+std::string PlatformSign(const SignerCertificate& signer, const std::string& path, bool& timestamp,
+                         TimestampProtocol protocol = TimestampProtocol::Authenticode);
+
+// The signature embedded in a file of a known format; raises "undefined" when there is none
+// that decodes with at least one signer.
+std::string ReadEmbeddedSignature(const std::string& path);
+
+// The authority's cross-certificate (when the certificate is of its hierarchy) and the chain.
+std::string AddCertificates(const std::string& blob, bool ownCaIssued, bool chineseNamedRoot,
+                            const ChainList& chain);
+
+// The kernel cross-certificates: the built-in ones, or the one of `crossCertFile`.
+std::string AddKernelCrossCertificates(const std::string& blob, const std::string& crossCertFile,
+                                       bool chineseNamedRoot);
+
+}  // namespace corvane

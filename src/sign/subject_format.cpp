@@ -1,0 +1,66 @@
+#include "sign/subject_format.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "formats/cab/cab_image.h"
+#include "formats/pe/pe_image.h"
+
+namespace corvane {
+namespace {
+
+class PeSubject : public SubjectFormat {
+ public:
+  SubjectKind kind() const override { return SubjectKind::PeImage; }
+  void Prepare(const std::string& path) const override { pe::AlignForCertificateTable(path); }
+  std::string Digest(const std::string& path, const EVP_MD* md) const override {
+    return pe::AuthenticodeDigest(path, md);
+  }
+  std::string ReadSignature(const std::string& path) const override {
+    return pe::ReadSignature(path);
+  }
+  void WriteSignature(const std::string& path, const std::string& der) const override {
+    pe::ReplaceSignature(path, der);
+  }
+};
+
+class CabSubject : public SubjectFormat {
+ public:
+  SubjectKind kind() const override { return SubjectKind::Cabinet; }
+  void Prepare(const std::string& path) const override { cab::PrepareForSigning(path); }
+  std::string Digest(const std::string& path, const EVP_MD* md) const override {
+    return cab::AuthenticodeDigest(path, md);
+  }
+  std::string ReadSignature(const std::string& path) const override {
+    return cab::ReadSignature(path);
+  }
+  void WriteSignature(const std::string& path, const std::string& der) const override {
+    cab::PrepareForSigning(path);
+    cab::WriteSignature(path, der);
+  }
+};
+
+bool StartsWith(const std::string& path, const char* magic) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  char head[8] = {};
+  std::size_t n = std::fread(head, 1, std::strlen(magic), file);
+  std::fclose(file);
+  return n == std::strlen(magic) && std::memcmp(head, magic, n) == 0;
+}
+
+}  // namespace
+
+std::unique_ptr<SubjectFormat> DetectSubjectFormat(const std::string& path) {
+  if (pe::LooksLikePe(path)) {
+    pe::ReadLayout(path);  // a damaged image raises here
+    return std::make_unique<PeSubject>();
+  }
+  if (StartsWith(path, "MSCF")) {
+    cab::ReadLayout(path);
+    return std::make_unique<CabSubject>();
+  }
+  return nullptr;
+}
+
+}  // namespace corvane

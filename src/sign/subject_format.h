@@ -1,0 +1,33 @@
+// The file formats a signature can be placed in, seen the same way by the signer and the
+// verifier: how the file is prepared, which digest its signature carries, where the
+// signature lives.
+#pragma once
+
+#include <openssl/evp.h>
+
+#include <memory>
+#include <string>
+
+#include "sign/authenticode_content.h"
+
+namespace corvane {
+
+class SubjectFormat {
+ public:
+  virtual ~SubjectFormat() = default;
+  virtual SubjectKind kind() const = 0;
+  // Makes the file ready for a fresh signature (padding, header reserve); the digest of the
+  // prepared file is what the signature must carry.
+  virtual void Prepare(const std::string& path) const = 0;
+  virtual std::string Digest(const std::string& path, const EVP_MD* md) const = 0;
+  // The signature DER embedded in the file; empty when there is none.
+  virtual std::string ReadSignature(const std::string& path) const = 0;
+  // Places `der` as the file's only signature.
+  virtual void WriteSignature(const std::string& path, const std::string& der) const = 0;
+};
+
+// The format of the file at `path`, recognised from its content; null when none fits.
+// Malformed files of a known format raise the format module's error.
+std::unique_ptr<SubjectFormat> DetectSubjectFormat(const std::string& path);
+
+}  // namespace corvane
