@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
-# The main job: installs what is needed, builds, and shows the command-line front end on a
-# freshly issued test certificate of the Corvane test hierarchy.
+# The main job: installs what is needed, builds, and signs sample Windows images with a
+# freshly issued certificate of the Corvane test hierarchy, timestamped by the bundled test
+# timestamp server on 127.0.0.1, then verifies them (with our verifier and osslsigncode).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/install-deps.sh"
-bash "$top/scripts/build.sh" "$top/build" -DCORVANE_TESTS=OFF
+cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C "$top/build" corvanecode-cli corvane-test-tsa corvane_test_images
 cli="$top/build/corvanecode-cli"
+images="$top/build/tests/fixtures/images"
 
 demo=$(mktemp -d)
-trap 'rm -rf "$demo"' EXIT
+tsa_pid=""
+cleanup() {
+  [ -n "$tsa_pid" ] && kill "$tsa_pid" 2>/dev/null || true
+  rm -rf "$demo"
+}
+trap cleanup EXIT
 auth="$top/tests/fixtures/authority"
+
+echo "== a code-signing certificate issued by the Corvane test hierarchy"
 cat >"$demo/leaf.ext" <<'EXT'
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature
@@ -27,8 +37,37 @@ cat "$auth/issuing-b1.pem" "$auth/root-b.pem" >"$demo/chain.pem"
 export DEMO_PFX_PASSWORD="demo-$(openssl rand -hex 4)"
 openssl pkcs12 -export -inkey "$demo/leaf.key" -in "$demo/leaf.pem" -certfile "$demo/chain.pem" \
   -passout env:DEMO_PFX_PASSWORD -out "$demo/demo.pfx"
+export CORVANECODE_PROGRAM_DIR="$demo"
+"$cli" cert-info --pfx "$demo/demo.pfx" --password-env DEMO_PFX_PASSWORD
 
-echo "== corvanecode-cli cert-info on a test certificate issued by the Corvane test hierarchy"
-CORVANECODE_PROGRAM_DIR="$demo" "$cli" cert-info --pfx "$demo/demo.pfx" --password-env DEMO_PFX_PASSWORD
-echo "== the same file with a wrong password"
-CORVANECODE_PROGRAM_DIR="$demo" "$cli" cert-info --pfx "$demo/demo.pfx" --password wrong || echo "(exit status $?)"
+echo "== the test timestamp server on 127.0.0.1"
+"$top/build/tests/corvane-test-tsa" --port 0 --write-root "$demo/tsa-root.pem" >"$demo/tsa.out" &
+tsa_pid=$!
+for _ in $(seq 50); do grep -q listening "$demo/tsa.out" 2>/dev/null && break; sleep 0.1; done
+host=$(sed -n 's/^listening on //p' "$demo/tsa.out")
+echo "listening on $host"
+
+echo "== corvanecode-cli sign: an executable, a library and a driver (kernel mode is automatic)"
+cp "$images/console-x64.exe" "$demo/hello.exe"
+cp "$images/library-x86.dll" "$demo/library.dll"
+cp "$images/driver-x64.sys" "$demo/driver.sys"
+"$cli" sign --pfx "$demo/demo.pfx" --password-env DEMO_PFX_PASSWORD --timestamp-host "$host" \
+  "$demo/hello.exe" "$demo/library.dll" "$demo/driver.sys"
+
+echo "== corvanecode-cli sign --append: a second signature nested beside the first (RFC 3161 timestamp)"
+"$cli" sign --pfx "$demo/demo.pfx" --password-env DEMO_PFX_PASSWORD --timestamp-host "$host" \
+  --append --rfc3161 "$demo/hello.exe"
+
+cat "$auth/root-a.pem" "$auth/root-b.pem" "$demo/tsa-root.pem" >"$demo/trust.pem"
+echo "== corvanecode-cli verify"
+"$cli" verify --trust "$demo/trust.pem" "$demo/hello.exe" "$demo/library.dll" "$demo/driver.sys"
+
+echo "== osslsigncode verify (an independent verifier)"
+for f in hello.exe library.dll driver.sys; do
+  if osslsigncode verify -CAfile "$demo/trust.pem" -TSA-CAfile "$demo/tsa-root.pem" -in "$demo/$f" >"$demo/v.log" 2>&1; then
+    echo "$f: verified ($(grep -m1 'Number of signatures' "$demo/v.log" | tr -d '\r'))"
+  else
+    cat "$demo/v.log"
+    exit 1
+  fi
+done

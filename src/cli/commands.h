@@ -4,5 +4,7 @@
 namespace corvane::cli {
 
 int CertInfoCommand(int argc, char** argv);
+int SignCommand(int argc, char** argv);
+int VerifyCommand(int argc, char** argv);
 
 }  // namespace corvane::cli

@@ -16,6 +16,16 @@ Usage:
       usage, the chain that signatures will carry and whether the certificate belongs
       to the Corvane hierarchy. Exit status 0 when it can sign, 3 when it is expired or
       not for code signing, 1 when the file or password is refused.
+  corvanecode-cli sign --pfx FILE [password option] [--append] [--kernel]
+                      [--cross-cert FILE] [--timestamp-host HOST[:PORT]] [--rfc3161] FILE...
+      Signs each file in place with a timestamped Authenticode signature and prints
+      one line per file with its outcome. --append nests the new signature beside
+      the existing one; --kernel signs in kernel mode (drivers always are) and adds
+      the kernel cross-certificates: built in for Corvane certificates, the file of
+      --cross-cert for others. Exit status 0 only when every file is complete.
+  corvanecode-cli verify [--trust FILE|DIR]... FILE...
+      Checks each file's signature against the trusted roots and prints the reasons
+      and every nested signature. Exit status 0 only when every file verifies.
   corvanecode-cli --help | --version
 
 Password options (first one given wins; none: empty password):
@@ -25,6 +35,8 @@ Password options (first one given wins; none: empty password):
   (environment)         CORVANECODE_PFX_PASSWORD
 
 Settings (environment):
+  CORVANECODE_TIMESTAMP_HOST  timestamp server host[:port] (plain HTTP, /timestamp, /rfc3161)
+  CORVANECODE_TRUST         trusted roots for verify (files or directories, ':'-separated)
   CORVANECODE_PROGRAM_DIR   where RunLog/ is kept (default: beside the executable)
   CORVANECODE_CA_BUNDLE     CA certificates for HTTPS servers (default: the system's)
   LANG / LC_ALL             zh_* shows Chinese texts, anything else English
@@ -45,6 +57,8 @@ int main(int argc, char** argv) {
   }
   try {
     if (!std::strcmp(argv[1], "cert-info")) return CertInfoCommand(argc, argv);
+    if (!std::strcmp(argv[1], "sign")) return SignCommand(argc, argv);
+    if (!std::strcmp(argv[1], "verify")) return VerifyCommand(argc, argv);
   } catch (const std::exception& e) {
     std::cerr << "corvanecode-cli: " << e.what() << "\n";
     return kExitFailed;

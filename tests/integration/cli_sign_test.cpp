@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include "fixtures/run_command.h"
+#include "fixtures/signing_environment.h"
+
+namespace corvane {
+namespace {
+
+class CliSign : public ::testing::Test {
+ protected:
+  test::CommandResult Cli(std::vector<std::string> args) {
+    return test::RunCli(args, {{"CORVANECODE_PROGRAM_DIR", env_.dir().path()},
+                               {"LANG", "C"},
+                               {"CORVANECODE_TIMESTAMP_HOST", env_.server().hostPort()},
+                               {"CORVANECODE_PFX_PASSWORD", "pw"}});
+  }
+  test::SigningEnvironment env_;
+};
+
+TEST_F(CliSign, SignsVerifiesAndReportsEachFile) {
+  std::string exe = env_.CopyImage("console-x64.exe");
+  std::string sys = env_.CopyImage("driver-x64.sys");
+  std::string txt = env_.dir() / "notes.txt";
+  test::WriteFileBytes(txt, "text");
+  test::CommandResult r = Cli({"sign", "--pfx", env_.rootA().pfxPath, exe, txt, sys});
+  EXPECT_EQ(r.exitStatus, 1) << r.err;
+  EXPECT_EQ(r.out, exe + ": Complete\n" + txt + ": Error:File is not supported\n" + sys +
+                       ": Complete: Sign the SYS files using kernel mode\n");
+  EXPECT_NE(test::ReadFileBytes(env_.dir() / "RunLog/corvanecode-cli.log")
+                .find("CGuiWnd::ExeSignTaskLoop, " + txt + ", file type is not supported"),
+            std::string::npos);
+
+  r = Cli({"verify", "--trust", env_.trustBundle(), exe, sys});
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  EXPECT_NE(r.out.find(exe + ": Complete\n  primary signature: valid, sha256"), std::string::npos)
+      << r.out;
+
+  std::string untouched = env_.CopyImage("console-x86.exe");
+  r = Cli({"verify", "--trust", env_.trustBundle(), untouched});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_NE(r.out.find(untouched + ": Verify signature failed\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("the file is not signed"), std::string::npos);
+}
+
+TEST_F(CliSign, KernelModeOutsideTheHierarchyNeedsAMatchingCrossCertificate) {
+  std::string sys = env_.CopyImage("driver-x64.sys");
+  std::string before = test::ReadFileBytes(sys);
+  struct Case {
+    std::vector<std::string> extra;
+    const char* err;
+  } refused[] = {
+      {{}, "Error: Please select a kernel cross certificate.\n"},
+      {{"--cross-cert", env_.dir() / "missing.cer"},
+       "Error: Kernel cross certificate is not exist, please reselect.\n"},
+      {{"--cross-cert", env_.wrongKeyCrossCert()},
+       "Error: The kernel cross certificate and user certificate don't match, please reselect.\n"},
+  };
+  for (const Case& c : refused) {
+    std::vector<std::string> args{"sign", "--pfx", env_.foreign().pfxPath, "--kernel"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    args.push_back(sys);
+    test::CommandResult r = Cli(args);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(test::ReadFileBytes(sys), before);
+  }
+  test::CommandResult r = Cli({"sign", "--pfx", env_.foreign().pfxPath, "--kernel", "--cross-cert",
+                               env_.foreignCrossCert(), sys});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out, sys + ": Complete\n");
+  EXPECT_EQ(env_.OsslVerify(sys), 0);
+}
+
+TEST_F(CliSign, CertificateProblemsStopTheRunBeforeAnyFile) {
+  std::string exe = env_.CopyImage("console-x64.exe");
+  std::string before = test::ReadFileBytes(exe);
+  struct Case {
+    std::vector<std::string> args;
+    const char* err;
+  } cases[] = {
+      {{"sign", exe}, "Error: Please select a certificate\n"},
+      {{"sign", "--pfx", env_.dir() / "none.pfx", exe}, "Error: Certificate file not exist\n"},
+      {{"sign", "--pfx", env_.rootA().pfxPath, "--password", "bad", exe},
+       "Error: Password error or certificate error\n"},
+  };
+  for (const Case& c : cases) {
+    test::CommandResult r = Cli(c.args);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(test::ReadFileBytes(exe), before);
+  }
+}
+
+TEST_F(CliSign, UnreachableTimestampServerWarnsAndKeepsTheSignedFile) {
+  std::string exe = env_.CopyImage("console-x64.exe");
+  test::CommandResult r =
+      test::RunCli({"sign", "--pfx", env_.rootA().pfxPath, "--timestamp-host", "127.0.0.1:1", exe},
+                   {{"CORVANECODE_PROGRAM_DIR", env_.dir().path()},
+                    {"LANG", "C"},
+                    {"CORVANECODE_PFX_PASSWORD", "pw"}});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_NE(r.err.find("Unconnected the network, timestamp is disabled!"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(
+      r.out,
+      exe + ": Warning:Signature successful, but not add a timestamp, please check the network\n");
+  EXPECT_EQ(env_.OsslVerify(exe), 0);
+}
+
+}  // namespace
+}  // namespace corvane
