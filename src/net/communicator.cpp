@@ -36,6 +36,10 @@ void EnsureGlobalInit() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_ALL); });
 }
 
+struct SlistFree {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
 struct EasyCleanup {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
@@ -219,9 +223,24 @@ void CCommunicator::Download(const std::string& url, const std::string& destPath
 
 bool CCommunicator::PostRaw(const std::string& url, const std::string& body, long timeLimitSeconds,
                             std::string& response) noexcept {
+  return PostRaw(url, body, timeLimitSeconds, {}, response);
+}
+
+bool CCommunicator::PostRaw(const std::string& url, const std::string& body, long timeLimitSeconds,
+                            const std::vector<std::string>& headerLines,
+                            std::string& response) noexcept {
   try {
     Transfer transfer(url);
     SetPostBody(transfer, body);
+    // The list must outlive the transfer; the library keeps only the pointer.
+    std::unique_ptr<curl_slist, SlistFree> headers;
+    for (const std::string& line : headerLines) {
+      curl_slist* extended = curl_slist_append(headers.get(), line.c_str());
+      if (!extended) return false;
+      headers.release();
+      headers.reset(extended);
+    }
+    if (headers) transfer.Set(CURLOPT_HTTPHEADER, headers.get());
     transfer.Set(CURLOPT_WRITEFUNCTION, &AppendToString);
     transfer.Set(CURLOPT_WRITEDATA, &response);
     transfer.Set(CURLOPT_CONNECTTIMEOUT, timeLimitSeconds);

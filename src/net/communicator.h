@@ -2,12 +2,14 @@
 //
 // Every transfer of every operation runs under one process-wide lock, so at most one
 // request is on the wire at any moment. Redirects are not followed, no header of our own
-// is added and the HTTP status is never looked at: an error page is a response body like
-// any other. HTTPS peers are verified against the system's trust store, or against the
-// bundle named by CaBundlePath() (server_hosts.h) when one is configured.
+// is added unless a caller of PostRaw passes some, and the HTTP status is never looked at:
+// an error page is a response body like any other. HTTPS peers are verified against the
+// system's trust store, or against the bundle named by CaBundlePath() (server_hosts.h) when
+// one is configured.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -33,6 +35,10 @@ class CCommunicator {
   // completed. Never throws.
   static bool PostRaw(const std::string& url, const std::string& body, long timeLimitSeconds,
                       std::string& response) noexcept;
+  // The same with `headerLines` ("Name: value" each) added to the request; a line naming a
+  // header the library would send itself, such as Content-Type, replaces it.
+  static bool PostRaw(const std::string& url, const std::string& body, long timeLimitSeconds,
+                      const std::vector<std::string>& headerLines, std::string& response) noexcept;
 
   // GETs `url` and discards the answer. True only when the transfer completed. Never throws.
   static bool Probe(const std::string& url) noexcept;
