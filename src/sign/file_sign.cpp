@@ -40,6 +40,32 @@ std::string FileNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Copies in the kernel where it can (no trip through user memory), else through a buffer.
+bool CopyContents(int in, int out) {
+  for (;;) {
+    ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+    if (n == 0) return true;
+    if (n > 0) continue;
+    if (errno == EINTR) continue;
+    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return false;
+    break;
+  }
+  if (::lseek(in, 0, SEEK_SET) < 0 || ::lseek(out, 0, SEEK_SET) < 0 || ::ftruncate(out, 0) != 0)
+    return false;
+  std::string buffer(1 << 20, '\0');
+  for (;;) {
+    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n == 0;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return false;
+      done += w;
+    }
+  }
+}
+
 // The working copy: a hidden file beside the destination, so that publishing it is a rename
 // on the same file system. Copies the source into it; raises "undefined" on failure.
 std::string MakeWorkingCopy(const std::string& source, const std::string& destination) {
@@ -48,22 +74,7 @@ std::string MakeWorkingCopy(const std::string& source, const std::string& destin
   int out = ::mkstemp(pattern.data());
   if (out < 0) RaiseStatus(StatusCode::Undefined);
   int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  bool ok = in >= 0;
-  std::string buffer(1 << 20, '\0');
-  while (ok) {
-    ssize_t n = ::read(in, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    for (ssize_t done = 0; ok && done < n;) {
-      ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      ok = w > 0;
-      done += w > 0 ? w : 0;
-    }
-  }
+  bool ok = in >= 0 && CopyContents(in, out);
   struct stat st {};
   if (ok && ::fstat(in, &st) == 0) ok = ::fchmod(out, (st.st_mode | S_IWUSR) & 07777) == 0;
   if (in >= 0) ::close(in);

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Signing benchmark: a large PE image and a thousand small DLLs, each timestamped by the test
+# timestamp server on 127.0.0.1. Prints wall time and peak RSS beside one SHA-256 pass over
+# the same data (openssl dgst, the floor for any signer) and osslsigncode when installed.
+#   bench/run.sh [IMAGE_MIB (default 1024)] [DLL_COUNT (default 1000)]
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+mib=${1:-1024}
+count=${2:-1000}
+build="$top/build-bench"
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+ninja -C "$build" corvanecode-cli corvane-test-tsa corvane-bench-make-pe >/dev/null
+cli="$build/corvanecode-cli"
+
+work=$(mktemp -d "${BENCH_DIR:-/tmp}/corvane-bench-XXXXXX")
+tsa_pid=""
+trap '[ -n "$tsa_pid" ] && kill $tsa_pid 2>/dev/null; rm -rf "$work"' EXIT
+auth="$top/tests/fixtures/authority"
+
+# A certificate of the test hierarchy in a PFX, and the timestamp server.
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$work/k.pem" 2>/dev/null
+printf 'basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n' >"$work/ext"
+openssl req -new -key "$work/k.pem" -subj "/CN=Bench Publisher" -out "$work/c.csr"
+openssl x509 -req -in "$work/c.csr" -CA "$auth/issuing-b1.pem" -CAkey "$auth/issuing-b1.key" -sha256 \
+  -days 30 -set_serial 0x42 -extfile "$work/ext" -out "$work/c.pem" 2>/dev/null
+openssl pkcs12 -export -inkey "$work/k.pem" -in "$work/c.pem" -certfile "$auth/issuing-b1.pem" \
+  -passout pass:bench -out "$work/b.pfx"
+"$build/tests/corvane-test-tsa" --port 0 >"$work/tsa.out" &
+tsa_pid=$!
+for _ in $(seq 50); do grep -q listening "$work/tsa.out" 2>/dev/null && break; sleep 0.1; done
+host=$(sed -n 's/^listening on //p' "$work/tsa.out")
+export CORVANECODE_PROGRAM_DIR="$work" CORVANECODE_PFX_PASSWORD=bench
+
+echo "making a ${mib} MiB image and ${count} DLLs in $work"
+dll=$("$build/bench/corvane-bench-make-pe" "$work/big.exe" $((mib * 1024 * 1024)))
+mkdir -p "$work/dlls" "$work/dlls-o"
+for i in $(seq "$count"); do cp "$dll" "$work/dlls/lib$i.dll"; done
+cp "$work/big.exe" "$work/big-o.exe"
+
+# measure LABEL COMMAND... : wall seconds and peak RSS (MiB) of the command
+declare -A wall rss
+measure() {
+  local label=$1
+  shift
+  sync
+  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>"$work/err" || { cat "$work/err"; exit 1; }
+  read -r w m <"$work/time"
+  wall[$label]=$w
+  rss[$label]=$((m / 1024))
+  printf '%-44s %8.2f s %8d MiB\n' "$label" "$w" "${rss[$label]}"
+}
+
+echo
+echo "== ${mib} MiB PE image"
+cat "$work/big.exe" >/dev/null
+measure "openssl dgst -sha256 (floor)" openssl dgst -sha256 "$work/big.exe"
+measure "corvanecode-cli sign" "$cli" sign --pfx "$work/b.pfx" --timestamp-host "$host" "$work/big.exe"
+have_ossl=0
+if command -v osslsigncode >/dev/null; then
+  have_ossl=1
+  measure "osslsigncode sign" osslsigncode sign -pkcs12 "$work/b.pfx" -pass bench -h sha256 \
+    -t "http://$host/timestamp" -in "$work/big-o.exe" -out "$work/big-o-signed.exe"
+fi
+echo "target: at most 1.5 x the SHA-256 pass: $(echo "scale=2; ${wall[corvanecode-cli sign]} / ${wall[openssl dgst -sha256 (floor)]}" | bc) x"
+
+echo
+echo "== ${count} DLLs"
+measure "openssl dgst -sha256 over all (floor)" openssl dgst -sha256 "$work"/dlls/*.dll
+measure "corvanecode-cli sign, one run" "$cli" sign --pfx "$work/b.pfx" --timestamp-host "$host" "$work"/dlls/*.dll
+if [ $have_ossl = 1 ]; then
+  cat >"$work/ossl-loop.sh" <<LOOP
+for f in "$work"/dlls-o/../dlls/*.dll; do
+  osslsigncode sign -pkcs12 "$work/b.pfx" -pass bench -h sha256 -t "http://$host/timestamp" \
+    -in "\$f" -out "$work/dlls-o/\$(basename "\$f")" >/dev/null
+done
+LOOP
+  measure "osslsigncode sign, one process per file" bash "$work/ossl-loop.sh"
+  echo "target: at least 5 x faster than osslsigncode per file: $(echo "scale=1; ${wall[osslsigncode sign, one process per file]} / ${wall[corvanecode-cli sign, one run]}" | bc) x"
+fi
