@@ -19,6 +19,12 @@ openssl pkcs12 -export -inkey "$auth/issuing-a1.key" -in "$auth/issuing-a1.pem" 
   -passout pass:fuzz -out "$seeds/fuzz_pfx_import/modern.pfx"
 openssl pkcs12 -export -legacy -inkey "$auth/issuing-a1.key" -in "$auth/issuing-a1.pem" \
   -passout pass:fuzz -out "$seeds/fuzz_pfx_import/legacy.pfx" 2>/dev/null || true
+# The 89-byte probe cabinet: 123456.txt, MSZIP.
+mkdir -p "$seeds/fuzz_cab_image"
+printf '\x4d\x53\x43\x46\x00\x00\x00\x00\x59\x00\x00\x00\x00\x00\x00\x00\x2c\x00\x00\x00\x00\x00\x00'\
+'\x00\x03\x01\x01\x00\x01\x00\x00\x00\x00\x00\x00\x00\x47\x00\x00\x00\x01\x00\x01\x00\x06\x00'\
+'\x00\x00\x00\x00\x00\x00\x00\x00\xf8\x46\xc3\x54\x20\x01\x31\x32\x33\x34\x35\x36\x2e\x74\x78'\
+'\x74\x00\x7b\x7e\x04\x01\x0a\x00\x06\x00\x43\x4b\x33\x34\x32\x36\x31\x35\x03\x00' > "$seeds/fuzz_cab_image/probe.cab"
 
 for target in "$build"/fuzz/fuzz_*; do
   [ -x "$target" ] || continue

@@ -1,0 +1,74 @@
+// Cabinets chosen by the user: the layout, signature and digest readers, and the signing
+// rewrite, whose result must read back as a prepared cabinet.
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "formats/cab/cab_image.h"
+
+namespace {
+
+// One scratch name for the whole run; the file itself lives only while an input is tried,
+// since libFuzzer may end the process without running exit handlers.
+const std::string& ScratchPath() {
+  static const std::string path = [] {
+    std::string pattern = (std::filesystem::temp_directory_path() / "fuzz-cab-XXXXXX").string();
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) std::abort();
+    ::close(fd);
+    return pattern;
+  }();
+  return path;
+}
+
+struct ScratchFile {
+  ScratchFile(const std::uint8_t* data, std::size_t size) {
+    std::ofstream out(ScratchPath(), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  }
+  ~ScratchFile() { std::remove(ScratchPath().c_str()); }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  namespace cab = corvane::cab;
+  const std::string& path = ScratchPath();
+  const ScratchFile scratch(data, size);
+  try {
+    cab::ReadLayout(path);
+  } catch (const cab::CabFormatError&) {
+    return 0;
+  }
+  try {
+    cab::ReadSignature(path);
+  } catch (const cab::CabFormatError&) {
+  }
+  try {
+    cab::AuthenticodeDigest(path, EVP_sha256());
+  } catch (const cab::CabFormatError&) {
+  }
+  try {
+    cab::PrepareForSigning(path);
+  } catch (const cab::CabFormatError&) {
+    return 0;
+  }
+  // Whatever was accepted and prepared must read back with an empty signature reserve and
+  // take a signature.
+  const cab::CabLayout prepared = cab::ReadLayout(path);
+  if (!prepared.signatureReserve || prepared.HasSignature()) std::abort();
+  const std::string signature("\x30\x03\x02\x01\x07", 5);
+  cab::AuthenticodeDigest(path, EVP_sha256());
+  cab::WriteSignature(path, signature);
+  if (cab::ReadSignature(path) != signature) std::abort();
+  cab::ReplaceSignature(path, 5, std::string("\x30\x00", 2));
+  if (cab::ReadLayout(path).signatureAreaSize != 2 + 3) std::abort();
+  return 0;
+}
