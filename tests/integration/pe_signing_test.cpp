@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "cert/cert_manager.h"
 #include "crypto/signed_message.h"
@@ -248,6 +250,41 @@ TEST_F(PeSigning, ReadOnlySourceIsSignedAndKeepsItsOtherModeBits) {
   using std::filesystem::perms;
   EXPECT_EQ(perms, perms::owner_read | perms::owner_write | perms::owner_exec | perms::group_read |
                        perms::others_exec);
+}
+
+}  // namespace
+}  // namespace corvane
+
+namespace corvane {
+namespace {
+
+TEST_F(PeSigning, ATimestampKeepsTheSignatureGoodAfterTheCertificateExpires) {
+  test::KeyedCert ca = test::Authority("issuing-a1");
+  test::KeyedCert rootA = test::Authority("root-a");
+  test::CertSpec shortLived;
+  shortLived.notAfterSeconds = 2;
+  test::KeyedCert leaf = test::Issue(shortLived, &ca);
+  std::string pfx = env_.dir() / "short.pfx";
+  test::WriteFileBytes(
+      pfx,
+      test::MakePfx({"pw", {leaf.cert.get(), ca.cert.get(), rootA.cert.get()}, leaf.key.get()}));
+  manager_.LoadPfx(pfx, "pw");
+  manager_.BuildChain();
+  manager_.RecognizeOwnCa();
+  std::string stamped = env_.CopyImage("console-x64.exe");
+  ASSERT_EQ(Sign(stamped), "succeed");
+  env_.server().SetMode(test::TimestampServer::Mode::Error500);
+  std::string bare = env_.CopyImage("console-x64.exe");
+  ASSERT_EQ(Sign(bare), "sign succeed, timestamp failed");
+  EXPECT_TRUE(Verify(stamped).trusted);
+  EXPECT_TRUE(Verify(bare).trusted);
+  std::this_thread::sleep_for(std::chrono::milliseconds(3100));
+  EXPECT_TRUE(Verify(stamped).trusted);
+  VerifyReport expired = Verify(bare);
+  EXPECT_FALSE(expired.trusted);
+  ASSERT_FALSE(expired.primary.problems.empty());
+  EXPECT_NE(expired.primary.problems[0].find("expired"), std::string::npos)
+      << expired.primary.problems[0];
 }
 
 }  // namespace
