@@ -26,6 +26,24 @@ printf '\x4d\x53\x43\x46\x00\x00\x00\x00\x59\x00\x00\x00\x00\x00\x00\x00\x2c\x00
 '\x00\x00\x00\x00\x00\x00\x00\x00\xf8\x46\xc3\x54\x20\x01\x31\x32\x33\x34\x35\x36\x2e\x74\x78'\
 '\x74\x00\x7b\x7e\x04\x01\x0a\x00\x06\x00\x43\x4b\x33\x34\x32\x36\x31\x35\x03\x00' > "$seeds/fuzz_cab_image/probe.cab"
 
+# PE seeds: small images compiled from the test sources, one of them also signed.
+pe="$seeds/fuzz_pe_image"
+src="$top/tests/fixtures/images"
+mkdir -p "$pe"
+if command -v x86_64-w64-mingw32-gcc >/dev/null; then
+  x86_64-w64-mingw32-gcc -O2 -s -nostdlib -ffreestanding -Wl,--subsystem,native \
+    -Wl,-e,DriverEntry "$src/driver.c" -o "$pe/driver.sys"
+  x86_64-w64-mingw32-gcc -O2 -s -nostdlib -ffreestanding -Wl,--subsystem,10 \
+    -Wl,-e,efi_main "$src/efi_app.c" -o "$pe/app.efi"
+  if command -v osslsigncode >/dev/null; then
+    osslsigncode sign -certs "$auth/issuing-a1.pem" -key "$auth/issuing-a1.key" \
+      -in "$pe/driver.sys" -out "$pe/driver-signed.sys" >/dev/null
+  fi
+fi
+if command -v i686-w64-mingw32-gcc >/dev/null; then
+  i686-w64-mingw32-gcc -O2 -s -shared "$src/library.c" -o "$pe/library-x86.dll"
+fi
+
 for target in "$build"/fuzz/fuzz_*; do
   [ -x "$target" ] || continue
   name=$(basename "$target")

@@ -1,0 +1,117 @@
+#include "formats/file_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+#include <system_error>
+
+namespace corvane::formats {
+namespace {
+
+[[noreturn]] void RaiseErrno(const std::string& what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+[[noreturn]] void RaiseRange(std::uint64_t offset, std::uint64_t length) {
+  throw FileRangeError("read of " + std::to_string(length) + " bytes at " + std::to_string(offset) +
+                       " is outside the file");
+}
+
+}  // namespace
+
+FileReader::FileReader(const std::string& path) : FileReader(path, O_RDONLY) {}
+
+FileReader::FileReader(const std::string& path, int flags) {
+  fd_ = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd_ < 0) RaiseErrno("cannot open " + path);
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) {
+    int saved = errno;
+    ::close(fd_);
+    errno = saved;
+    RaiseErrno("cannot stat " + path);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    throw std::system_error(std::make_error_code(std::errc::invalid_argument),
+                            path + " is not a regular file");
+  }
+  size_ = static_cast<std::uint64_t>(st.st_size);
+}
+
+FileReader::~FileReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void FileReader::ReadAt(std::uint64_t offset, void* out, std::size_t length) const {
+  if (!Contains(offset, length)) RaiseRange(offset, length);
+  auto* p = static_cast<unsigned char*>(out);
+  std::size_t done = 0;
+  while (done < length) {
+    ssize_t n = ::pread(fd_, p + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      RaiseErrno("read failed");
+    }
+    if (n == 0) RaiseRange(offset, length);  // the file is shorter than it was
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+std::string FileReader::ReadAt(std::uint64_t offset, std::size_t length) const {
+  if (!Contains(offset, length)) RaiseRange(offset, length);
+  std::string bytes(length, '\0');
+  ReadAt(offset, bytes.data(), length);
+  return bytes;
+}
+
+std::uint16_t FileReader::U16At(std::uint64_t offset) const {
+  unsigned char b[2];
+  ReadAt(offset, b, sizeof b);
+  return static_cast<std::uint16_t>(b[0] | (b[1] << 8));
+}
+
+std::uint32_t FileReader::U32At(std::uint64_t offset) const {
+  unsigned char b[4];
+  ReadAt(offset, b, sizeof b);
+  return static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+         (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+}
+
+FileEditor::FileEditor(const std::string& path) : FileReader(path, O_RDWR) {}
+
+void FileEditor::WriteAt(std::uint64_t offset, const void* data, std::size_t length) {
+  constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+  if (offset > kMaxOffset || length > kMaxOffset - offset) RaiseRange(offset, length);
+  const auto* p = static_cast<const unsigned char*>(data);
+  std::size_t done = 0;
+  while (done < length) {
+    ssize_t n = ::pwrite(fd_, p + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      RaiseErrno("write failed");
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (offset + length > size_) size_ = offset + length;
+}
+
+void FileEditor::WriteU32At(std::uint64_t offset, std::uint32_t value) {
+  const unsigned char b[4] = {
+      static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+      static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+  WriteAt(offset, b, sizeof b);
+}
+
+void FileEditor::Resize(std::uint64_t length) {
+  if (length > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) RaiseRange(length, 0);
+  while (::ftruncate(fd_, static_cast<off_t>(length)) != 0) {
+    if (errno != EINTR) RaiseErrno("cannot resize the file");
+  }
+  size_ = length;
+}
+
+}  // namespace corvane::formats

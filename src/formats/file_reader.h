@@ -1,0 +1,64 @@
+// Positioned, bounds-checked access to a file through a POSIX descriptor. Every read names its
+// offset and length and either gets all of those bytes or raises: a range outside the file and
+// a short read (the file shrank under us) raise FileRangeError before anything is allocated,
+// so a length taken from untrusted file fields never turns into an oversized buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace corvane::formats {
+
+// A read reached outside the file.
+class FileRangeError : public std::out_of_range {
+ public:
+  using std::out_of_range::out_of_range;
+};
+
+class FileReader {
+ public:
+  // Opens `path` for reading; std::system_error when it cannot be opened.
+  explicit FileReader(const std::string& path);
+  virtual ~FileReader();
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+
+  // The length of the file when it was opened or last resized through this object.
+  std::uint64_t size() const { return size_; }
+
+  // True when [offset, offset + length) lies inside the file.
+  bool Contains(std::uint64_t offset, std::uint64_t length) const {
+    return offset <= size_ && length <= size_ - offset;
+  }
+
+  // Reads exactly `length` bytes at `offset` into `out`.
+  void ReadAt(std::uint64_t offset, void* out, std::size_t length) const;
+  std::string ReadAt(std::uint64_t offset, std::size_t length) const;
+  std::uint16_t U16At(std::uint64_t offset) const;  // little-endian
+  std::uint32_t U32At(std::uint64_t offset) const;  // little-endian
+
+ protected:
+  FileReader(const std::string& path, int flags);
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+};
+
+// A FileReader that may also write and change the length of the file in place.
+class FileEditor : public FileReader {
+ public:
+  explicit FileEditor(const std::string& path);
+
+  // Writes all of `data` at `offset`; the file grows when the write ends past its end.
+  void WriteAt(std::uint64_t offset, const void* data, std::size_t length);
+  void WriteAt(std::uint64_t offset, const std::string& data) {
+    WriteAt(offset, data.data(), data.size());
+  }
+  void WriteU32At(std::uint64_t offset, std::uint32_t value);  // little-endian
+
+  // Cuts the file to `length` bytes or extends it with zero bytes.
+  void Resize(std::uint64_t length);
+};
+
+}  // namespace corvane::formats
