@@ -114,4 +114,12 @@ void FileEditor::Resize(std::uint64_t length) {
   size_ = length;
 }
 
+FileStamp FileReader::Stamp() const {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return {};
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+          static_cast<std::uint64_t>(st.st_size),
+          static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
 }  // namespace corvane::formats

@@ -17,6 +17,15 @@ class FileRangeError : public std::out_of_range {
   using std::out_of_range::out_of_range;
 };
 
+// What tells one state of a file from another: which file, its length, when it was written.
+struct FileStamp {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modifiedNs = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
 class FileReader {
  public:
   // Opens `path` for reading; std::system_error when it cannot be opened.
@@ -38,6 +47,9 @@ class FileReader {
   std::string ReadAt(std::uint64_t offset, std::size_t length) const;
   std::uint16_t U16At(std::uint64_t offset) const;  // little-endian
   std::uint32_t U32At(std::uint64_t offset) const;  // little-endian
+
+  // The file's stamp as it is now.
+  FileStamp Stamp() const;
 
  protected:
   FileReader(const std::string& path, int flags);

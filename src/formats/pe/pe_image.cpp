@@ -1,7 +1,9 @@
 #include "formats/pe/pe_image.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -121,14 +123,77 @@ std::uint64_t ImageEnd(const PeLayout& layout) {
   return layout.certTableOffset != 0 ? layout.certTableOffset : layout.fileSize;
 }
 
+// Sum of little-endian 16-bit words of `data`, which starts at an even file offset; a trailing
+// odd byte counts as a word with a zero high byte. Folded, so sums of chunks can be added.
+std::uint64_t WordSum(const unsigned char* data, std::size_t n) {
+  // Eight bytes at a time: the words at even and odd positions in two accumulators whose 32-bit
+  // lanes are folded before they can overflow.
+  constexpr std::uint64_t kLanes = 0x0000ffff0000ffffULL;
+  constexpr std::size_t kBlock = 32768;  // 8-byte steps per fold: each lane stays below 2^31
+  std::uint64_t total = 0;
+  std::size_t i = 0;
+  while (n - i >= 8) {
+    std::uint64_t even = 0, odd = 0;
+    const std::size_t steps = std::min<std::size_t>((n - i) / 8, kBlock);
+    for (std::size_t k = 0; k < steps; ++k, i += 8) {
+      std::uint64_t v;
+      std::memcpy(&v, data + i, 8);
+      even += v & kLanes;
+      odd += (v >> 16) & kLanes;
+    }
+    total += (even & 0xffffffff) + (even >> 32) + (odd & 0xffffffff) + (odd >> 32);
+  }
+  for (; i + 1 < n; i += 2) total += data[i] | (data[i + 1] << 8);
+  if (i < n) total += data[i];
+  while (total > 0xffffffff) total = (total & 0xffff) + (total >> 16);
+  return (total & 0xffff) + (total >> 16);
+}
+
+// Hashes [from, to); with `sum`, also adds the words of those bytes to it (from must be even).
 void HashRange(const FileReader& file, EVP_MD_CTX* ctx, std::vector<unsigned char>& buffer,
-               std::uint64_t from, std::uint64_t to) {
+               std::uint64_t from, std::uint64_t to, std::uint64_t* sum = nullptr) {
   while (from < to) {
     std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), to - from));
     file.ReadAt(from, buffer.data(), n);
     if (EVP_DigestUpdate(ctx, buffer.data(), n) != 1) throw std::runtime_error("digest failed");
+    if (sum) *sum += WordSum(buffer.data(), n);
     from += n;
   }
+}
+
+// The word sum of an image's data (everything before the certificate table) with the checksum
+// field and the security entry counted as zero. The digest pass computes it on the way, and
+// writing the certificate table right after reuses it instead of reading the whole image once
+// more for the checksum. It is used only for the same file in the same state (stamp), and
+// carried over across our own table rewrites, which leave the image data as it is.
+struct ImageSum {
+  formats::FileStamp stamp;
+  std::uint64_t imageEnd = 0;
+  std::uint64_t checksumOffset = 0;
+  std::uint64_t securityEntryOffset = 0;
+  std::uint64_t sum = 0;
+};
+
+std::mutex g_imageSumMutex;
+std::optional<ImageSum> g_imageSum;
+
+bool EvenFields(const PeLayout& layout) {
+  return layout.checksumOffset % 2 == 0 && layout.securityEntryOffset % 2 == 0;
+}
+
+void RememberImageSum(const ImageSum& value) {
+  std::lock_guard lock(g_imageSumMutex);
+  g_imageSum = value;
+}
+
+std::optional<std::uint64_t> RecallImageSum(const formats::FileStamp& stamp,
+                                            const PeLayout& layout) {
+  std::lock_guard lock(g_imageSumMutex);
+  if (!g_imageSum || !(g_imageSum->stamp == stamp) || g_imageSum->imageEnd != ImageEnd(layout) ||
+      g_imageSum->checksumOffset != layout.checksumOffset ||
+      g_imageSum->securityEntryOffset != layout.securityEntryOffset)
+    return std::nullopt;
+  return g_imageSum->sum;
 }
 
 // The PE checksum of `file` with the four bytes at `fieldOffset` counted as zero: the sum of
@@ -156,6 +221,25 @@ std::uint32_t Checksum(const FileReader& file, std::uint64_t fieldOffset) {
 
 void WriteChecksum(FileEditor& file, const PeLayout& layout) {
   file.WriteU32At(layout.checksumOffset, Checksum(file, layout.checksumOffset));
+}
+
+// The checksum of a file whose image data ending at `imageEnd` has the word sum `imageSum`:
+// only the security entry and what follows the image data are read.
+std::uint32_t ChecksumFromImageSum(const FileReader& file, const PeLayout& layout,
+                                   std::uint64_t imageEnd, std::uint64_t imageSum) {
+  unsigned char entry[kDirectoryEntrySize];
+  file.ReadAt(layout.securityEntryOffset, entry, sizeof entry);
+  std::uint64_t sum = imageSum + WordSum(entry, sizeof entry);
+  std::vector<unsigned char> buffer(std::min<std::uint64_t>(kChunkSize, file.size() - imageEnd));
+  for (std::uint64_t pos = imageEnd; pos < file.size();) {
+    std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), file.size() - pos));
+    file.ReadAt(pos, buffer.data(), n);
+    sum += WordSum(buffer.data(), n);
+    pos += n;
+  }
+  while (sum > 0xffff) sum = (sum & 0xffff) + (sum >> 16);
+  return static_cast<std::uint32_t>(sum) + static_cast<std::uint32_t>(file.size());
 }
 
 void WriteSecurityEntry(FileEditor& file, const PeLayout& layout, std::uint32_t offset,
@@ -266,12 +350,19 @@ std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
     if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
       throw std::runtime_error("digest unavailable");
     std::vector<unsigned char> buffer(std::min<std::uint64_t>(kChunkSize, file.size()));
-    HashRange(file, ctx.get(), buffer, 0, layout.checksumOffset);
-    HashRange(file, ctx.get(), buffer, layout.checksumOffset + 4, layout.securityEntryOffset);
+    const formats::FileStamp stamp = file.Stamp();
+    std::uint64_t sum = 0;
+    std::uint64_t* words = EvenFields(layout) ? &sum : nullptr;
+    HashRange(file, ctx.get(), buffer, 0, layout.checksumOffset, words);
+    HashRange(file, ctx.get(), buffer, layout.checksumOffset + 4, layout.securityEntryOffset,
+              words);
     // Everything after the security entry up to the table: the rest of the headers, the
     // sections and any data after the last section, in file order.
     HashRange(file, ctx.get(), buffer, layout.securityEntryOffset + kDirectoryEntrySize,
-              ImageEnd(layout));
+              ImageEnd(layout), words);
+    if (words && file.Stamp() == stamp)
+      RememberImageSum(
+          {stamp, ImageEnd(layout), layout.checksumOffset, layout.securityEntryOffset, sum});
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1)
@@ -306,6 +397,7 @@ void ReplaceSignature(const std::string& path, const std::string& pkcs7Der) {
   FileEditor file(path);
   Guarded([&] {
     PeLayout layout = ParseLayout(file);
+    std::optional<std::uint64_t> imageSum = RecallImageSum(file.Stamp(), layout);
     // Cut off the old table first, so that padding the image never moves it along.
     if (layout.certTableOffset != 0) {
       file.Resize(layout.certTableOffset);
@@ -335,7 +427,14 @@ void ReplaceSignature(const std::string& path, const std::string& pkcs7Der) {
     // padding, readers round it up to the next entry.
     WriteSecurityEntry(file, layout, static_cast<std::uint32_t>(offset),
                        static_cast<std::uint32_t>(padded));
-    WriteChecksum(file, layout);
+    if (imageSum && offset == ImageEnd(layout)) {
+      file.WriteU32At(layout.checksumOffset, ChecksumFromImageSum(file, layout, offset, *imageSum));
+      // The image data is as it was: the sum holds for the file as it is now.
+      RememberImageSum(
+          {file.Stamp(), offset, layout.checksumOffset, layout.securityEntryOffset, *imageSum});
+    } else {
+      WriteChecksum(file, layout);
+    }
   });
 }
 
