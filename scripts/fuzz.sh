@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every fuzz target of a fuzz build for a bounded time: fuzz.sh BUILD_DIR SECONDS
 # Leaks are left to the sanitizer test build: OpenSSL fills global caches lazily, which the
-# per-input leak check would report. Seeds come from fuzz/corpus/<target>/ and from files made here; findings fail the run.
+# per-input leak check would report. Seeds come from fuzz/corpus/<target>/ and from files made
+# here. A finding fails the run; its input is kept in BUILD_DIR/fuzz-findings/.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
@@ -40,6 +41,15 @@ if command -v x86_64-w64-mingw32-gcc >/dev/null; then
       -in "$pe/driver.sys" -out "$pe/driver-signed.sys" >/dev/null
   fi
 fi
+# Signed messages: a plain CMS signature and the Authenticode signature of the signed driver.
+mkdir -p "$seeds/fuzz_signed_message"
+printf 'seed' >"$work/content"
+openssl cms -sign -binary -nosmimecap -outform DER -signer "$auth/issuing-a1.pem" \
+  -inkey "$auth/issuing-a1.key" -in "$work/content" -out "$seeds/fuzz_signed_message/cms.der"
+if [ -f "$pe/driver-signed.sys" ]; then
+  osslsigncode extract-signature -in "$pe/driver-signed.sys" \
+    -out "$seeds/fuzz_signed_message/authenticode.der" >/dev/null 2>&1 || true
+fi
 if command -v i686-w64-mingw32-gcc >/dev/null; then
   i686-w64-mingw32-gcc -O2 -s -shared "$src/library.c" -o "$pe/library-x86.dll"
 fi
@@ -52,6 +62,13 @@ for target in "$build"/fuzz/fuzz_*; do
   [ -d "$top/fuzz/corpus/$name" ] && cp -r "$top/fuzz/corpus/$name/." "$corpus/"
   [ -d "$seeds/$name" ] && cp -r "$seeds/$name/." "$corpus/"
   echo "-- $name for ${seconds}s"
-  (cd "$work" && "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 -detect_leaks=0 -artifact_prefix="$work/" "$corpus" 2>&1 | tail -n 12)
+  if ! (cd "$work" && "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 -detect_leaks=0 -artifact_prefix="$work/$name-" "$corpus" >"$work/$name.log" 2>&1); then
+    tail -n 40 "$work/$name.log"
+    mkdir -p "$build/fuzz-findings"
+    cp "$work/$name"-* "$build/fuzz-findings/" 2>/dev/null || true
+    echo "$name found a failure; input kept in $build/fuzz-findings/"
+    exit 1
+  fi
+  grep -E '^(Done|stat::number_of_executed_units|stat::new_units_added)' "$work/$name.log" || true
 done

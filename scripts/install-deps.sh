@@ -15,6 +15,7 @@ packages=(
   libcpp-httplib-dev
   gcc-mingw-w64-x86-64 gcc-mingw-w64-i686 binutils-mingw-w64
   osslsigncode
+  bc time
   gcab cabextract
 )
 

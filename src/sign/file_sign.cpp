@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <future>
 
 #include "app/status.h"
 #include "app/trace.h"
@@ -115,7 +116,32 @@ void MsFileSign::SignFile(const std::string& source, const std::string& destinat
   chineseNamedRoot_ = manager_->chineseNamedRoot();
   const std::string target = destination.empty() ? source : destination;
 
-  std::string workingCopy = MakeWorkingCopy(source, target);
+  // A PE image's digest is taken from the source while the working copy is made, on a second
+  // core: the copy then need not be read again, and a large image costs little more than one
+  // pass of the hash.
+  std::future<void> digest;
+  formats::FileStamp sourceStamp = pe::StampOf(source);
+  if (pe::LooksLikePe(source)) {
+    SignerCertificate signer{manager_->certificate(), manager_->privateKey(), {}, false};
+    digest = std::async(std::launch::async, [signer, source] {
+      try {
+        pe::AuthenticodeDigest(source, HashMd(ChooseHashAlgorithm(signer)));
+      } catch (const std::exception&) {
+        // The signing itself reports whatever made this fail.
+      }
+    });
+  }
+  std::string workingCopy;
+  try {
+    workingCopy = MakeWorkingCopy(source, target);
+  } catch (const std::exception&) {
+    if (digest.valid()) digest.wait();
+    throw;
+  }
+  if (digest.valid()) {
+    digest.wait();
+    pe::NoteIdenticalCopy(source, sourceStamp, workingCopy);
+  }
   try {
     append_ = append;
     bool timestampOk = true;

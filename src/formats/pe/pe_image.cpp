@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -161,39 +162,56 @@ void HashRange(const FileReader& file, EVP_MD_CTX* ctx, std::vector<unsigned cha
   }
 }
 
-// The word sum of an image's data (everything before the certificate table) with the checksum
-// field and the security entry counted as zero. The digest pass computes it on the way, and
-// writing the certificate table right after reuses it instead of reading the whole image once
-// more for the checksum. It is used only for the same file in the same state (stamp), and
-// carried over across our own table rewrites, which leave the image data as it is.
-struct ImageSum {
+// What a pass over an image's data (everything before the certificate table) learned: the
+// word sum with the checksum field and the security entry counted as zero, and the digest
+// state after the data, not yet finalised. Signing reads a large image once: the digest pass
+// fills this, padding the image extends it, and writing the certificate table takes the
+// checksum from it instead of reading the image again. A state holds only for the file in the
+// state it was taken in (stamp); our own table rewrites leave the image data as it is and
+// carry it over.
+struct ImageState {
   formats::FileStamp stamp;
   std::uint64_t imageEnd = 0;
   std::uint64_t checksumOffset = 0;
   std::uint64_t securityEntryOffset = 0;
   std::uint64_t sum = 0;
+  std::shared_ptr<EVP_MD_CTX> digest;  // may be null
 };
 
-std::mutex g_imageSumMutex;
-std::optional<ImageSum> g_imageSum;
+constexpr std::size_t kRememberedStates = 4;
+std::mutex g_statesMutex;
+std::vector<ImageState> g_states;
+
+std::shared_ptr<EVP_MD_CTX> CopyDigest(const EVP_MD_CTX* ctx) {
+  std::shared_ptr<EVP_MD_CTX> copy(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  if (!copy || EVP_MD_CTX_copy_ex(copy.get(), ctx) != 1) return nullptr;
+  return copy;
+}
 
 bool EvenFields(const PeLayout& layout) {
   return layout.checksumOffset % 2 == 0 && layout.securityEntryOffset % 2 == 0;
 }
 
-void RememberImageSum(const ImageSum& value) {
-  std::lock_guard lock(g_imageSumMutex);
-  g_imageSum = value;
+void RememberState(ImageState state) {
+  std::lock_guard lock(g_statesMutex);
+  for (auto it = g_states.begin(); it != g_states.end(); ++it) {
+    if (it->stamp.device == state.stamp.device && it->stamp.inode == state.stamp.inode) {
+      g_states.erase(it);
+      break;
+    }
+  }
+  if (g_states.size() == kRememberedStates) g_states.erase(g_states.begin());
+  g_states.push_back(std::move(state));
 }
 
-std::optional<std::uint64_t> RecallImageSum(const formats::FileStamp& stamp,
-                                            const PeLayout& layout) {
-  std::lock_guard lock(g_imageSumMutex);
-  if (!g_imageSum || !(g_imageSum->stamp == stamp) || g_imageSum->imageEnd != ImageEnd(layout) ||
-      g_imageSum->checksumOffset != layout.checksumOffset ||
-      g_imageSum->securityEntryOffset != layout.securityEntryOffset)
-    return std::nullopt;
-  return g_imageSum->sum;
+std::optional<ImageState> RecallState(const formats::FileStamp& stamp, const PeLayout& layout) {
+  std::lock_guard lock(g_statesMutex);
+  for (const ImageState& state : g_states)
+    if (state.stamp == stamp && state.imageEnd == ImageEnd(layout) &&
+        state.checksumOffset == layout.checksumOffset &&
+        state.securityEntryOffset == layout.securityEntryOffset)
+      return state;
+  return std::nullopt;
 }
 
 // The PE checksum of `file` with the four bytes at `fieldOffset` counted as zero: the sum of
@@ -346,23 +364,31 @@ std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
   FileReader file(path);
   return Guarded([&] {
     const PeLayout layout = ParseLayout(file);
-    EvpMdCtxPtr ctx(EVP_MD_CTX_new());
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
-      throw std::runtime_error("digest unavailable");
-    std::vector<unsigned char> buffer(std::min<std::uint64_t>(kChunkSize, file.size()));
     const formats::FileStamp stamp = file.Stamp();
-    std::uint64_t sum = 0;
-    std::uint64_t* words = EvenFields(layout) ? &sum : nullptr;
-    HashRange(file, ctx.get(), buffer, 0, layout.checksumOffset, words);
-    HashRange(file, ctx.get(), buffer, layout.checksumOffset + 4, layout.securityEntryOffset,
-              words);
-    // Everything after the security entry up to the table: the rest of the headers, the
-    // sections and any data after the last section, in file order.
-    HashRange(file, ctx.get(), buffer, layout.securityEntryOffset + kDirectoryEntrySize,
-              ImageEnd(layout), words);
-    if (words && file.Stamp() == stamp)
-      RememberImageSum(
-          {stamp, ImageEnd(layout), layout.checksumOffset, layout.securityEntryOffset, sum});
+    EvpMdCtxPtr ctx(EVP_MD_CTX_new());
+    if (!ctx) throw std::runtime_error("digest unavailable");
+    std::optional<ImageState> known = RecallState(stamp, layout);
+    if (known && known->digest &&
+        EVP_MD_is_a(EVP_MD_CTX_get0_md(known->digest.get()), EVP_MD_get0_name(md))) {
+      if (EVP_MD_CTX_copy_ex(ctx.get(), known->digest.get()) != 1)
+        throw std::runtime_error("digest failed");
+    } else {
+      if (EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
+        throw std::runtime_error("digest unavailable");
+      std::vector<unsigned char> buffer(std::min<std::uint64_t>(kChunkSize, file.size()));
+      std::uint64_t sum = 0;
+      std::uint64_t* words = EvenFields(layout) ? &sum : nullptr;
+      HashRange(file, ctx.get(), buffer, 0, layout.checksumOffset, words);
+      HashRange(file, ctx.get(), buffer, layout.checksumOffset + 4, layout.securityEntryOffset,
+                words);
+      // Everything after the security entry up to the table: the rest of the headers, the
+      // sections and any data after the last section, in file order.
+      HashRange(file, ctx.get(), buffer, layout.securityEntryOffset + kDirectoryEntrySize,
+                ImageEnd(layout), words);
+      if (words && file.Stamp() == stamp)
+        RememberState({stamp, ImageEnd(layout), layout.checksumOffset, layout.securityEntryOffset,
+                       sum, CopyDigest(ctx.get())});
+    }
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1)
@@ -371,11 +397,50 @@ std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
   });
 }
 
+void NoteIdenticalCopy(const std::string& original, const formats::FileStamp& originalStamp,
+                       const std::string& copy) {
+  try {
+    FileReader from(original);
+    FileReader to(copy);
+    if (!(from.Stamp() == originalStamp) || from.size() != to.size()) return;
+    std::optional<ImageState> state = RecallState(originalStamp, ParseLayout(from));
+    if (!state) return;
+    state->stamp = to.Stamp();
+    RememberState(std::move(*state));
+  } catch (const std::exception&) {
+  }
+}
+
+formats::FileStamp StampOf(const std::string& path) {
+  try {
+    return FileReader(path).Stamp();
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
 void AlignForCertificateTable(const std::string& path) {
   FileEditor file(path);
   Guarded([&] {
     PeLayout layout = ParseLayout(file);
-    if (PadImageData(file, layout)) WriteChecksum(file, layout);
+    std::optional<ImageState> known =
+        layout.certTableOffset == 0 ? RecallState(file.Stamp(), layout) : std::nullopt;
+    const std::uint64_t before = ImageEnd(layout);
+    if (!PadImageData(file, layout)) return;
+    if (!known) {
+      WriteChecksum(file, layout);
+      return;
+    }
+    // The zeros just appended belong to the image data: hash them on and keep the state.
+    const std::uint64_t after = ImageEnd(layout);
+    const unsigned char zeros[kTableAlignment] = {};
+    if (known->digest &&
+        EVP_DigestUpdate(known->digest.get(), zeros, static_cast<std::size_t>(after - before)) != 1)
+      known->digest.reset();
+    file.WriteU32At(layout.checksumOffset, ChecksumFromImageSum(file, layout, after, known->sum));
+    known->imageEnd = after;
+    known->stamp = file.Stamp();
+    RememberState(std::move(*known));
   });
 }
 
@@ -397,7 +462,7 @@ void ReplaceSignature(const std::string& path, const std::string& pkcs7Der) {
   FileEditor file(path);
   Guarded([&] {
     PeLayout layout = ParseLayout(file);
-    std::optional<std::uint64_t> imageSum = RecallImageSum(file.Stamp(), layout);
+    std::optional<ImageState> known = RecallState(file.Stamp(), layout);
     // Cut off the old table first, so that padding the image never moves it along.
     if (layout.certTableOffset != 0) {
       file.Resize(layout.certTableOffset);
@@ -427,11 +492,12 @@ void ReplaceSignature(const std::string& path, const std::string& pkcs7Der) {
     // padding, readers round it up to the next entry.
     WriteSecurityEntry(file, layout, static_cast<std::uint32_t>(offset),
                        static_cast<std::uint32_t>(padded));
-    if (imageSum && offset == ImageEnd(layout)) {
-      file.WriteU32At(layout.checksumOffset, ChecksumFromImageSum(file, layout, offset, *imageSum));
-      // The image data is as it was: the sum holds for the file as it is now.
-      RememberImageSum(
-          {file.Stamp(), offset, layout.checksumOffset, layout.securityEntryOffset, *imageSum});
+    if (known && offset == ImageEnd(layout)) {
+      file.WriteU32At(layout.checksumOffset,
+                      ChecksumFromImageSum(file, layout, offset, known->sum));
+      // The image data is as it was: what was learned about it holds for the file as it is now.
+      known->stamp = file.Stamp();
+      RememberState(std::move(*known));
     } else {
       WriteChecksum(file, layout);
     }

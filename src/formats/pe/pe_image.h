@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/file_reader.h"
+
 namespace corvane::pe {
 
 // Why an image was refused, for the log; callers map it to their own status.
@@ -70,6 +72,17 @@ void ReplaceSignature(const std::string& path, const std::string& pkcs7Der);
 
 // Removes the certificate table (security entry zeroed, table cut off, checksum updated).
 void RemoveSignatures(const std::string& path);
+
+// The stamp of a file (which file, its length, when it was written); empty when it cannot be
+// read.
+formats::FileStamp StampOf(const std::string& path);
+
+// Tells the module that `copy` was just made byte for byte from `original`, which had
+// `originalStamp` before the copy began and still has it: what a digest pass over the original
+// learned (its digest state and word sum) then holds for the copy, so signing the copy need
+// not read it again.
+void NoteIdenticalCopy(const std::string& original, const formats::FileStamp& originalStamp,
+                       const std::string& copy);
 
 // The PE checksum of the file as the loader computes it (the stored field counts as zero).
 std::uint32_t ComputeChecksum(const std::string& path);
