@@ -1,8 +1,9 @@
 #include "sign/signature_creation.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
-#include <mutex>
 
 #include "app/run_log.h"
 #include "app/status.h"
@@ -20,7 +21,7 @@
 namespace corvane {
 namespace {
 
-constexpr char kProbeFileName[] = "corvanetempfile.cab";
+constexpr char kProbeFilePrefix[] = "corvanetempfile.cab.";
 
 // Adds the timestamp to the signature in the file; false leaves file and blob unchanged.
 bool SignerTimeStampEx(const std::string& path, std::string& blob, TimestampProtocol protocol,
@@ -68,26 +69,25 @@ void CheckResult(std::uint32_t code) {
   }
 }
 
-std::string GetTempFileForSign() {
-  static std::once_flag once;
-  static std::string path;
-  std::call_once(once, [] {
-    std::error_code ec;
-    std::string dir = std::filesystem::temp_directory_path(ec).string();
-    if (ec || dir.empty()) dir = "/tmp";
-    if (dir.back() != '/') dir += '/';
-    path = dir + kProbeFileName;
-  });
+TempFileForSign::TempFileForSign() {
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
-      std::fwrite(cab::kProbeCabinet, 1, sizeof cab::kProbeCabinet, file);
-      std::fclose(file);
-    }
-  }
-  if (!std::filesystem::exists(path, ec))
+  std::string dir = std::filesystem::temp_directory_path(ec).string();
+  if (ec || dir.empty()) dir = "/tmp";
+  if (dir.back() != '/') dir += '/';
+  std::string pattern = dir + kProbeFilePrefix + "XXXXXX";
+  int fd = ::mkstemp(pattern.data());
+  bool written = fd >= 0 && ::write(fd, cab::kProbeCabinet, sizeof cab::kProbeCabinet) ==
+                                static_cast<ssize_t>(sizeof cab::kProbeCabinet);
+  if (fd >= 0 && ::close(fd) != 0) written = false;
+  if (!written) {
+    if (fd >= 0) ::unlink(pattern.c_str());
     RaiseStatus("%s, %s", "Sign::GetTempFileForSign", "invalid path");
-  return path;
+  }
+  path_ = pattern;
+}
+
+TempFileForSign::~TempFileForSign() {
+  if (!path_.empty()) ::unlink(path_.c_str());
 }
 
 bool ProbeSha256(const SignerCertificate& signer) {
@@ -95,7 +95,8 @@ bool ProbeSha256(const SignerCertificate& signer) {
     SignerCertificate probe = signer;
     probe.addChain = false;
     std::string blob;
-    std::uint32_t code = SignerSignEx(GetTempFileForSign(), probe, HashAlgorithm::Sha256, blob);
+    TempFileForSign cabinet;
+    std::uint32_t code = SignerSignEx(cabinet.path(), probe, HashAlgorithm::Sha256, blob);
     if (code == kKeyProviderFailure || code == kBadAlgorithm)
       RaiseStatus(StatusCode::AlgorithmNotSupported);
     if (code != 0 || blob.empty()) RaiseStatus(StatusCode::Undefined);

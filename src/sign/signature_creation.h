@@ -27,8 +27,20 @@ HashAlgorithm ChooseHashAlgorithm(const SignerCertificate& signer);
 // supported" when the key refuses the algorithm; false for any other failure.
 bool ProbeSha256(const SignerCertificate& signer);
 
-// The probe cabinet in the temporary directory, written on first use.
-std::string GetTempFileForSign();
+// A fresh copy of the probe cabinet in the temporary directory, removed with the object. Each
+// probe signs its own copy, so signing processes that run side by side never sign one file
+// at the same time.
+class TempFileForSign {
+ public:
+  TempFileForSign();  // raises "Sign::GetTempFileForSign, invalid path" when it cannot be written
+  ~TempFileForSign();
+  TempFileForSign(const TempFileForSign&) = delete;
+  TempFileForSign& operator=(const TempFileForSign&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 // Signs the file at `path` in place and returns the signature as written. When `timestamp`
 // is true it asks for a timestamp and sets it to whether one was added.
