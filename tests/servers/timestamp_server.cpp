@@ -140,15 +140,6 @@ std::optional<std::string> RequestedSignatureValue(const std::string& der) {
   return walker.OctetString();
 }
 
-void AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
-  X509V3_CTX ctx;
-  X509V3_set_ctx_nodb(&ctx);
-  X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
-  X509ExtensionPtr ext(X509V3_EXT_conf_nid(nullptr, &ctx, nid, value));
-  Check(ext != nullptr, "extension");
-  Check(X509_add_ext(cert, ext.get(), -1) == 1, "add extension");
-}
-
 struct X509StackFree {
   void operator()(STACK_OF(X509) * stack) const { sk_X509_free(stack); }
 };
