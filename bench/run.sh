@@ -33,6 +33,8 @@ export CORVANECODE_PROGRAM_DIR="$work" CORVANECODE_PFX_PASSWORD=bench
 
 echo "making a ${mib} MiB image and ${count} DLLs in $work"
 dll=$("$build/bench/corvane-bench-make-pe" "$work/big.exe" $((mib * 1024 * 1024)))
+# Real images have no holes: allocate every block, as a build would have written them.
+cp --sparse=never "$work/big.exe" "$work/big.tmp" && mv "$work/big.tmp" "$work/big.exe"
 mkdir -p "$work/dlls" "$work/dlls-o"
 for i in $(seq "$count"); do cp "$dll" "$work/dlls/lib$i.dll"; done
 cp "$work/big.exe" "$work/big-o.exe"
