@@ -17,6 +17,7 @@ packages=(
   osslsigncode
   bc time
   gcab cabextract
+  msitools wixl libgsf-1-dev
 )
 
 missing=()

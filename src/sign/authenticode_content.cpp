@@ -25,6 +25,18 @@ Node ObsoleteFileLink() {
                           {der::Primitive(der::ContextPrimitive(0), ObsoleteBmp())});
 }
 
+// SpcSipInfo of the installer-package subject package: version 1, its GUID
+// {000C10F1-0000-0000-C000-000000000046} in memory order, five zero fields.
+Node InstallerSipInfo() {
+  static const unsigned char kGuid[16] = {0xF1, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                          0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+  std::vector<Node> fields{
+      der::Primitive(der::kInteger, std::string(1, '\x01')),
+      der::Primitive(der::kOctetString, std::string(reinterpret_cast<const char*>(kGuid), 16))};
+  for (int i = 0; i < 5; ++i) fields.push_back(der::Primitive(der::kInteger, std::string(1, '\0')));
+  return der::Constructed(der::kSequence, std::move(fields));
+}
+
 }  // namespace
 
 std::string BuildIndirectData(SubjectKind kind, HashAlgorithm algorithm,
@@ -36,6 +48,8 @@ std::string BuildIndirectData(SubjectKind kind, HashAlgorithm algorithm,
         der::kSequence, {der::Primitive(der::kBitString, std::string(1, '\0')),
                          der::Constructed(der::ContextConstructed(0), {ObsoleteFileLink()})});
     data = der::Constructed(der::kSequence, {der::Oid(kOidSpcPeImageData), std::move(peImage)});
+  } else if (kind == SubjectKind::InstallerPackage) {
+    data = der::Constructed(der::kSequence, {der::Oid(kOidSpcSipInfo), InstallerSipInfo()});
   } else {
     data = der::Constructed(der::kSequence, {der::Oid(kOidSpcCabData), ObsoleteFileLink()});
   }

@@ -8,7 +8,7 @@
 
 namespace corvane {
 
-enum class SubjectKind { PeImage, Cabinet };
+enum class SubjectKind { PeImage, Cabinet, InstallerPackage };
 
 // DER of the SpcIndirectDataContent for a subject of `kind` with `digest`.
 std::string BuildIndirectData(SubjectKind kind, HashAlgorithm algorithm, const std::string& digest);

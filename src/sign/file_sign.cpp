@@ -13,6 +13,7 @@
 #include "app/trace.h"
 #include "cert/cert_manager.h"
 #include "crypto/signed_message.h"
+#include "formats/msi/msi_package.h"
 #include "formats/pe/pe_image.h"
 #include "sign/authenticode_verifier.h"
 #include "sign/sign_type.h"
@@ -192,9 +193,20 @@ void CPeFileSign::EmbedSignedData(const std::string& path, const std::string& da
   }
 }
 
+void MsiFileSign::EmbedSignedData(const std::string& path, const std::string& data) {
+  CFileSign::EmbedSignedData(path, data);
+  try {
+    // The stream ends with the signature even when it held a longer one before.
+    msi::ReplaceSignature(path, data);
+  } catch (const std::exception&) {
+    RaiseStatus("%s, %s", "MsiFileSign::EmbedSignedData", StatusCodeText(StatusCode::Undefined));
+  }
+}
+
 std::unique_ptr<CFileSign> CreateFileSigner(std::string_view signType) {
   if (signType == kPeType || signType == kPeKernelType || signType == kSignerSignType)
     return std::make_unique<CPeFileSign>();
+  if (signType == kMsiType) return std::make_unique<MsiFileSign>();
   return nullptr;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "formats/cab/cab_image.h"
+#include "formats/msi/msi_package.h"
 #include "formats/pe/pe_image.h"
 
 namespace corvane {
@@ -40,6 +41,22 @@ class CabSubject : public SubjectFormat {
   }
 };
 
+// Installer packages: nothing to prepare, the signature stream is made when it is written.
+class MsiSubject : public SubjectFormat {
+ public:
+  SubjectKind kind() const override { return SubjectKind::InstallerPackage; }
+  void Prepare(const std::string& /*path*/) const override {}
+  std::string Digest(const std::string& path, const EVP_MD* md) const override {
+    return msi::AuthenticodeDigest(path, md);
+  }
+  std::string ReadSignature(const std::string& path) const override {
+    return msi::ReadSignature(path);
+  }
+  void WriteSignature(const std::string& path, const std::string& der) const override {
+    msi::WriteSignature(path, der);
+  }
+};
+
 bool StartsWith(const std::string& path, const char* magic) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) return false;
@@ -59,6 +76,10 @@ std::unique_ptr<SubjectFormat> DetectSubjectFormat(const std::string& path) {
   if (StartsWith(path, "MSCF")) {
     cab::ReadLayout(path);
     return std::make_unique<CabSubject>();
+  }
+  if (msi::LooksLikePackage(path)) {
+    msi::CheckPackage(path);
+    return std::make_unique<MsiSubject>();
   }
   return nullptr;
 }
