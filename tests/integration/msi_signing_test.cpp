@@ -171,6 +171,29 @@ TEST_F(MsiSigning, StoragesClassIdsAndBothSectorSizesAgreeWithOsslsigncode) {
   }
 }
 
+// A package whose signature carries "MsiDigitalSignatureEx" (the metadata pre-hash, made here
+// by osslsigncode): the digest covers that stream first; appending keeps it for the primary.
+TEST_F(MsiSigning, PackagesWithTheExtendedSignatureStreamVerifyAndTakeAppendedSignatures) {
+  std::string unsignedPath = CopyPackage();
+  std::string path = env_.dir() / "dse.msi";
+  test::CommandResult r = test::RunCommand(
+      "/usr/bin/osslsigncode", {"sign", "-add-msi-dse", "-pkcs12", env_.rootA().pfxPath, "-pass",
+                                env_.rootA().password, "-in", unsignedPath, "-out", path});
+  ASSERT_EQ(r.exitStatus, 0) << r.out << r.err;
+  ASSERT_NE(cfb::CompoundFile(path).Find(cfb::kRootEntry, msi::kSignatureExStream), cfb::kNoStream);
+  EXPECT_TRUE(Verify(path).trusted) << Problem(Verify(path));
+
+  Load(env_.rootB());
+  ASSERT_EQ(Sign(path, /*append=*/true), "succeed");
+  VerifyReport report = Verify(path);
+  EXPECT_TRUE(report.trusted) << Problem(report);
+  ASSERT_EQ(report.nested.size(), 1u);
+  EXPECT_TRUE(report.nested[0].valid);
+  std::string log;
+  EXPECT_EQ(env_.OsslVerify(path, &log), 0) << log;
+  EXPECT_NE(log.find("Number of verified signatures: 2"), std::string::npos) << log;
+}
+
 TEST_F(MsiSigning, ATamperedPackageFailsVerification) {
   Load(env_.rootA());
   std::string signedPath = CopyPackage();

@@ -336,9 +336,13 @@ struct CompoundFile::Impl {
       unsigned char buffer[kMiniStreamCutoff];
       std::size_t filled = 0;
       std::uint32_t m = e.start;
+      std::vector<std::uint32_t> visited;
       while (remaining > 0) {
         if (m == kEndOfChain) Malformed("a stream's mini chain ends before its size");
         if (m > kMaxRegularSector) Malformed("a stream's mini chain names an invalid sector");
+        if (std::find(visited.begin(), visited.end(), m) != visited.end())
+          Malformed("a stream's mini chain loops");
+        visited.push_back(m);
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, 64));
         Read(MiniOffset(m), buffer + filled, n);
         filled += n;
@@ -351,20 +355,25 @@ struct CompoundFile::Impl {
     if (remaining > sectorCount * sectorSize) Malformed("a stream is larger than the file");
     std::vector<unsigned char> buffer(std::min<std::uint64_t>(kChunkSize, remaining));
     std::uint32_t cur = e.start;
-    std::uint64_t steps = 0;
+    // One bit per sector: a chain that comes back to a sector loops.
+    std::vector<bool> visited(static_cast<std::size_t>(sectorCount), false);
+    auto visit = [&](std::uint32_t s) {
+      CheckSector(s, "a stream's chain");
+      if (visited[s]) Malformed("a stream's chain loops");
+      visited[s] = true;
+    };
     while (remaining > 0) {
       if (cur == kEndOfChain) Malformed("a stream's chain ends before its size");
-      CheckSector(cur, "a stream's chain");
+      visit(cur);
       // A run of consecutive sectors is read in one go.
       const std::uint32_t first = cur;
       std::uint64_t count = 1;
       std::uint32_t next = kEndOfChain;
       for (;;) {
-        if (++steps > sectorCount) Malformed("a stream's chain loops");
         if (count * sectorSize >= remaining) break;
         next = Fat(cur);
         if (next != cur + 1 || count * sectorSize >= kChunkSize) break;
-        CheckSector(next, "a stream's chain");
+        visit(next);
         cur = next;
         ++count;
       }
