@@ -54,6 +54,13 @@ if command -v i686-w64-mingw32-gcc >/dev/null; then
   i686-w64-mingw32-gcc -O2 -s -shared "$src/library.c" -o "$pe/library-x86.dll"
 fi
 
+# An installer package built with wixl from the test package's source.
+mkdir -p "$seeds/fuzz_compound_file"
+if command -v wixl >/dev/null; then
+  (cd "$work" && printf 'readme\n' >readme.txt && printf 'payload\n' >payload.txt &&
+    wixl -o "$seeds/fuzz_compound_file/sample.msi" "$top/tests/fixtures/packages/sample.wxs")
+fi
+
 for target in "$build"/fuzz/fuzz_*; do
   [ -x "$target" ] || continue
   name=$(basename "$target")
