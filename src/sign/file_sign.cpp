@@ -117,12 +117,22 @@ void MsFileSign::SignFile(const std::string& source, const std::string& destinat
   chineseNamedRoot_ = manager_->chineseNamedRoot();
   const std::string target = destination.empty() ? source : destination;
 
-  // A PE image's digest is taken from the source while the working copy is made, on a second
-  // core: the copy then need not be read again, and a large image costs little more than one
-  // pass of the hash.
+  // A PE image's or installer package's digest is taken from the source while the working
+  // copy is made, on a second core: the copy then need not be read again, and a large file
+  // costs little more than one pass of the hash.
   std::future<void> digest;
   formats::FileStamp sourceStamp = pe::StampOf(source);
-  if (pe::LooksLikePe(source)) {
+  const bool package = !pe::LooksLikePe(source) && msi::LooksLikePackage(source);
+  if (package) {
+    SignerCertificate signer{manager_->certificate(), manager_->privateKey(), {}, false};
+    digest = std::async(std::launch::async, [signer, source] {
+      try {
+        msi::AuthenticodeDigest(source, HashMd(ChooseHashAlgorithm(signer)));
+      } catch (const std::exception&) {
+        // The signing itself reports whatever made this fail.
+      }
+    });
+  } else if (pe::LooksLikePe(source)) {
     SignerCertificate signer{manager_->certificate(), manager_->privateKey(), {}, false};
     digest = std::async(std::launch::async, [signer, source] {
       try {
@@ -141,7 +151,10 @@ void MsFileSign::SignFile(const std::string& source, const std::string& destinat
   }
   if (digest.valid()) {
     digest.wait();
-    pe::NoteIdenticalCopy(source, sourceStamp, workingCopy);
+    if (package)
+      msi::NoteIdenticalCopy(source, sourceStamp, workingCopy);
+    else
+      pe::NoteIdenticalCopy(source, sourceStamp, workingCopy);
   }
   try {
     append_ = append;

@@ -112,6 +112,7 @@ struct CompoundFile::Impl {
   std::vector<std::uint32_t> miniStreamChain;
   std::uint64_t miniStreamSize = 0;
   std::uint64_t freeScan = 0;
+  std::vector<std::uint32_t> freed;  // sectors this object freed, reused first
 
   std::uint64_t Offset(std::uint32_t sector) const {
     return (static_cast<std::uint64_t>(sector) + 1) << sectorShift;
@@ -455,6 +456,12 @@ struct CompoundFile::Impl {
 
   // A free sector of the file, or a new one at its end; marked as the end of a chain.
   std::uint32_t AllocateSector() {
+    if (!freed.empty()) {
+      const std::uint32_t s = freed.back();
+      freed.pop_back();
+      SetFat(s, kEndOfChain);
+      return s;
+    }
     for (; freeScan < sectorCount; ++freeScan) {
       const auto s = static_cast<std::uint32_t>(freeScan);
       if (Fat(s) == kFreeSector) {
@@ -529,11 +536,11 @@ struct CompoundFile::Impl {
       }
     } else {
       std::vector<std::uint32_t> chain = Chain(e.start, sectorCount, "a stream's chain");
-      for (std::uint32_t s : chain) {
-        WriteSectorFill(s, 0);
-        SetFat(s, kFreeSector);
+      for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        WriteSectorFill(*it, 0);
+        SetFat(*it, kFreeSector);
+        freed.push_back(*it);
       }
-      freeScan = 0;
     }
     e.start = kEndOfChain;
     e.size = 0;

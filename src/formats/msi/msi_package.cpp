@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "crypto/openssl_ptr.h"
@@ -54,6 +55,36 @@ std::string ReadRootStream(const CompoundFile& file, const std::u16string& name)
   return file.ReadStreamBytes(id, kMaxSignatureSize);
 }
 
+struct RememberedDigest {
+  formats::FileStamp stamp;
+  std::string mdName;
+  std::string digest;
+};
+constexpr std::size_t kRememberedDigests = 8;
+std::mutex g_digestsMutex;
+std::vector<RememberedDigest> g_digests;
+
+void Remember(RememberedDigest entry) {
+  std::lock_guard lock(g_digestsMutex);
+  if (g_digests.size() == kRememberedDigests) g_digests.erase(g_digests.begin());
+  g_digests.push_back(std::move(entry));
+}
+
+std::string Recall(const formats::FileStamp& stamp, const std::string& mdName) {
+  std::lock_guard lock(g_digestsMutex);
+  for (const RememberedDigest& d : g_digests)
+    if (d.stamp == stamp && d.mdName == mdName) return d.digest;
+  return {};
+}
+
+formats::FileStamp StampOf(const std::string& path) {
+  try {
+    return formats::FileReader(path).Stamp();
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
 }  // namespace
 
 const std::u16string kSignatureStream = u"\u0005DigitalSignature";
@@ -64,6 +95,9 @@ bool LooksLikePackage(const std::string& path) { return cfb::LooksLikeCompoundFi
 void CheckPackage(const std::string& path) { CompoundFile file(path); }
 
 std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
+  const formats::FileStamp stamp = StampOf(path);
+  const std::string mdName = EVP_MD_get0_name(md);
+  if (std::string known = Recall(stamp, mdName); !known.empty()) return known;
   CompoundFile file(path);
   EvpMdCtxPtr ctx(EVP_MD_CTX_new());
   if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
@@ -74,7 +108,22 @@ std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
   unsigned char out[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
   EVP_DigestFinal_ex(ctx.get(), out, &size);
-  return std::string(reinterpret_cast<char*>(out), size);
+  std::string digest(reinterpret_cast<char*>(out), size);
+  if (stamp.size != 0 && StampOf(path) == stamp) Remember({stamp, mdName, digest});
+  return digest;
+}
+
+void NoteIdenticalCopy(const std::string& original, const formats::FileStamp& originalStamp,
+                       const std::string& copy) {
+  const formats::FileStamp copyStamp = StampOf(copy);
+  if (!(StampOf(original) == originalStamp) || copyStamp.size != originalStamp.size) return;
+  std::vector<RememberedDigest> found;
+  {
+    std::lock_guard lock(g_digestsMutex);
+    for (const RememberedDigest& d : g_digests)
+      if (d.stamp == originalStamp) found.push_back({copyStamp, d.mdName, d.digest});
+  }
+  for (RememberedDigest& d : found) Remember(std::move(d));
 }
 
 std::string ReadSignature(const std::string& path) {
