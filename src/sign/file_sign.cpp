@@ -180,6 +180,7 @@ std::string MsFileSign::CreateSignature(const std::string& workingCopy, bool& ti
   } catch (const std::exception&) {
     append_ = false;
   }
+  BeforeSigning(workingCopy);
   SignerCertificate signer{manager_->certificate(), manager_->privateKey(), {}, false};
   std::string blob = PlatformSign(signer, workingCopy, timestampOk, protocol_);
   platformSignatureLength_ = static_cast<std::uint32_t>(blob.size());
@@ -213,6 +214,15 @@ void MsiFileSign::EmbedSignedData(const std::string& path, const std::string& da
     msi::ReplaceSignature(path, data);
   } catch (const std::exception&) {
     RaiseStatus("%s, %s", "MsiFileSign::EmbedSignedData", StatusCodeText(StatusCode::Undefined));
+  }
+}
+
+void MsiFileSign::BeforeSigning(const std::string& workingCopy) {
+  if (append_) return;
+  try {
+    msi::RemoveExtendedSignature(workingCopy);
+  } catch (const std::exception&) {
+    // A package that cannot be edited is refused by the signing that follows.
   }
 }
 

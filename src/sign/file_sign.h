@@ -56,6 +56,9 @@ class MsFileSign : public CFileSign {
  protected:
   // Signs the working copy and embeds the final signature; returns it.
   std::string CreateSignature(const std::string& workingCopy, bool& timestampOk);
+  // Called once it is known whether the new signature replaces the old one or is appended,
+  // before the working copy is signed.
+  virtual void BeforeSigning(const std::string& /*workingCopy*/) {}
 };
 
 class CPeFileSign : public MsFileSign {
@@ -67,6 +70,11 @@ class CPeFileSign : public MsFileSign {
 class MsiFileSign : public MsFileSign {
  public:
   void EmbedSignedData(const std::string& path, const std::string& data) override;
+
+ protected:
+  // "MsiDigitalSignatureEx" belongs to the signature it was made for: a replaced signature
+  // takes it along, an appended one leaves it for the primary signature.
+  void BeforeSigning(const std::string& workingCopy) override;
 };
 
 // The signer for a SignType; null for the types no signer handles.

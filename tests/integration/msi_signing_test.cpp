@@ -192,6 +192,17 @@ TEST_F(MsiSigning, PackagesWithTheExtendedSignatureStreamVerifyAndTakeAppendedSi
   std::string log;
   EXPECT_EQ(env_.OsslVerify(path, &log), 0) << log;
   EXPECT_NE(log.find("Number of verified signatures: 2"), std::string::npos) << log;
+
+  // A replacing signature with another hash takes the old pre-hash away with the old
+  // signature; the package then verifies everywhere with the new one alone.
+  Load(env_.sha1());
+  ASSERT_EQ(Sign(path, false), "succeed");
+  EXPECT_EQ(cfb::CompoundFile(path).Find(cfb::kRootEntry, msi::kSignatureExStream), cfb::kNoStream);
+  report = Verify(path);
+  EXPECT_TRUE(report.trusted) << Problem(report);
+  EXPECT_EQ(report.primary.digestAlgorithm, "sha1");
+  EXPECT_EQ(env_.OsslVerify(path, &log), 0) << log;
+  EXPECT_EQ(MsiInfo("tables", path).exitStatus, 0);
 }
 
 TEST_F(MsiSigning, ATamperedPackageFailsVerification) {

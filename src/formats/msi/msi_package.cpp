@@ -77,6 +77,15 @@ std::string Recall(const formats::FileStamp& stamp, const std::string& mdName) {
   return {};
 }
 
+// Drops what was remembered of the file (whatever its stamp): after an edit within the
+// file system's time resolution the stamp alone would not tell.
+void Forget(const formats::FileStamp& stamp) {
+  std::lock_guard lock(g_digestsMutex);
+  std::erase_if(g_digests, [&](const RememberedDigest& d) {
+    return d.stamp.device == stamp.device && d.stamp.inode == stamp.inode;
+  });
+}
+
 formats::FileStamp StampOf(const std::string& path) {
   try {
     return formats::FileReader(path).Stamp();
@@ -139,6 +148,16 @@ void WriteSignature(const std::string& path, const std::string& der) {
 void ReplaceSignature(const std::string& path, const std::string& der) {
   CompoundFile file(path, /*writable=*/true);
   file.ReplaceRootStream(kSignatureStream, der);
+}
+
+bool RemoveExtendedSignature(const std::string& path) {
+  bool removed = false;
+  {
+    CompoundFile file(path, /*writable=*/true);
+    removed = file.RemoveRootStream(kSignatureExStream);
+  }
+  if (removed) Forget(StampOf(path));
+  return removed;
 }
 
 }  // namespace corvane::msi

@@ -50,4 +50,8 @@ void WriteSignature(const std::string& path, const std::string& der);
 // package has no signature stream.
 void ReplaceSignature(const std::string& path, const std::string& der);
 
+// Removes "MsiDigitalSignatureEx" (the pre-hash of an earlier signature); true when there
+// was one. In place: call it on a working copy.
+bool RemoveExtendedSignature(const std::string& path);
+
 }  // namespace corvane::msi
