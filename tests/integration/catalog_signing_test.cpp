@@ -121,8 +121,10 @@ TEST_F(CatalogSigning, SignedCatalogVouchesForItsPeTextAndInfMembers) {
   std::string image = env_.CopyImage("console-x64.exe");
   std::string text = Text("readme.txt", "plain text member\n");
   std::string inf = Text("driver.inf", "[Version]\r\nSignature=\"$WINDOWS NT$\"\r\n");
+  std::string cabinet = env_.dir() / "bundle.cab";
+  ASSERT_EQ(test::RunCommand("/usr/bin/gcab", {"-c", "-n", "-z", cabinet, text}).exitStatus, 0);
   std::string cat = env_.dir() / "driver.cat";
-  std::vector<SignTask> rows = Rows({image, text, inf});
+  std::vector<SignTask> rows = Rows({image, text, inf, cabinet});
   ASSERT_EQ(CreateCat(rows, cat, texts_), cat);
   ASSERT_EQ(Sign(cat), "succeed");
 
@@ -131,10 +133,14 @@ TEST_F(CatalogSigning, SignedCatalogVouchesForItsPeTextAndInfMembers) {
                                                                   : report.primary.problems[0]);
   EXPECT_TRUE(report.primary.timestamped);
   EXPECT_EQ(report.primary.digestAlgorithm, "sha256");
-  EXPECT_EQ(MembersOf(cat).size(), 3u) << "signing keeps the trust list as it was";
+  std::vector<catalog::Member> members = MembersOf(cat);
+  ASSERT_EQ(members.size(), 4u) << "signing keeps the trust list as it was";
+  EXPECT_EQ(members[3].subjectType, catalog::kSubjectCabinet);
 
   std::string log;
+  EXPECT_EQ(env_.OsslVerify(cat, &log), 0) << log;
   EXPECT_EQ(OsslVerifyMember(cat, image, &log), 0) << log;
+  EXPECT_EQ(OsslVerifyMember(cat, cabinet, &log), 0) << log;
   // osslsigncode reads member files only in the formats it knows; an unsigned script is
   // digested over its bytes, as the flat subject is, so the same bytes under a script name
   // stand for the text and the INF.
@@ -174,6 +180,7 @@ TEST_F(CatalogSigning, AppendedAndRfc3161SignaturesVerifyAndATamperedCatalogDoes
   EXPECT_TRUE(report.nested[0].valid && report.nested[1].valid);
   EXPECT_TRUE(report.nested[1].timestamped);
   std::string log;
+  EXPECT_EQ(env_.OsslVerify(cat, &log), 0) << log;
   EXPECT_EQ(OsslVerifyMember(cat, image, &log), 0) << log;
 
   std::string rfc = env_.dir() / "rfc.cat";
@@ -188,6 +195,7 @@ TEST_F(CatalogSigning, AppendedAndRfc3161SignaturesVerifyAndATamperedCatalogDoes
   EXPECT_TRUE(report.trusted);
   EXPECT_TRUE(report.primary.rfc3161);
   EXPECT_TRUE(report.nested.empty()) << "a replacing signature drops the nested ones";
+  EXPECT_EQ(env_.OsslVerify(rfc, &log), 0) << log;
   EXPECT_EQ(OsslVerifyMember(rfc, image, &log), 0) << log;
 
   // One byte of a member's tag changed inside the signed trust list. (A catalog with nested
@@ -203,6 +211,7 @@ TEST_F(CatalogSigning, AppendedAndRfc3161SignaturesVerifyAndATamperedCatalogDoes
   report = Verify(tampered);
   EXPECT_FALSE(report.trusted);
   EXPECT_FALSE(report.primary.problems.empty());
+  EXPECT_NE(env_.OsslVerify(tampered, &log), 0) << log;
   EXPECT_NE(OsslVerifyMember(tampered, image, &log), 0) << log;
 }
 
