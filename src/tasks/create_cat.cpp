@@ -6,13 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "app/run_log.h"
 #include "app/status.h"
-#include "crypto/openssl_ptr.h"
 #include "formats/catalog/catalog_file.h"
 #include "sign/catalog_member.h"
 #include "tasks/task_texts.h"
