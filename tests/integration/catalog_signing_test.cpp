@@ -227,9 +227,22 @@ TEST_F(CatalogSigning, AFailedSigningLeavesTheCatalogAsItWas) {
   EXPECT_THROW(signer->SignFile(cat, cat, false), std::exception);
   EXPECT_EQ(test::ReadFileBytes(cat), before);
 
-  std::string notCatalog = Text("fake.cat", "not a catalog");
-  EXPECT_EQ(Sign(notCatalog), "file type is not supported");
-  EXPECT_EQ(test::ReadFileBytes(notCatalog), "not a catalog");
+  // Not a catalog, a catalog cut short, and a signed message whose content is not a trust list.
+  test::CommandResult cms = test::RunCommand(
+      "/usr/bin/openssl", {"cms", "-sign", "-binary", "-nodetach", "-outform", "DER", "-signer",
+                           std::string(CORVANE_AUTHORITY_DIR) + "/issuing-a1.pem", "-inkey",
+                           std::string(CORVANE_AUTHORITY_DIR) + "/issuing-a1.key", "-in", text,
+                           "-out", env_.dir() / "cms.cat"});
+  ASSERT_EQ(cms.exitStatus, 0) << cms.err;
+  for (const std::string& bad :
+       {Text("fake.cat", "not a catalog"), Text("cut.cat", before.substr(0, before.size() - 9)),
+        env_.dir() / "cms.cat"}) {
+    SCOPED_TRACE(bad);
+    std::string content = test::ReadFileBytes(bad);
+    EXPECT_EQ(Sign(bad), "file type is not supported");
+    EXPECT_EQ(test::ReadFileBytes(bad), content);
+    EXPECT_FALSE(Verify(bad).trusted);
+  }
 }
 
 }  // namespace
