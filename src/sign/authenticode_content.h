@@ -8,7 +8,9 @@
 
 namespace corvane {
 
-enum class SubjectKind { PeImage, Cabinet, InstallerPackage };
+// Flat images (files no other format claims) carry the cabinet's form of indirect data; a
+// catalog's signature carries its certificate trust list instead of indirect data.
+enum class SubjectKind { PeImage, Cabinet, InstallerPackage, FlatImage, Catalog };
 
 // DER of the SpcIndirectDataContent for a subject of `kind` with `digest`.
 std::string BuildIndirectData(SubjectKind kind, HashAlgorithm algorithm, const std::string& digest);

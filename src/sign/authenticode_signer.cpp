@@ -10,6 +10,8 @@
 #include "crypto/openssl_ptr.h"
 #include "crypto/signed_message.h"
 #include "crypto/x509_names.h"
+#include "formats/catalog/catalog_file.h"
+#include "formats/catalog/catalog_io.h"
 #include "sign/authenticode_content.h"
 #include "sign/sign_result.h"
 #include "sign/subject_format.h"
@@ -99,19 +101,25 @@ std::string SignatureAlgorithmDer(EVP_PKEY* key, HashAlgorithm algorithm) {
 std::uint32_t BuildAuthenticodeSignature(const std::string& indirectData,
                                          const SignerCertificate& signer, HashAlgorithm algorithm,
                                          std::string& signature) {
+  return BuildSignedContent(kOidSpcIndirectData, indirectData, signer, algorithm, signature);
+}
+
+std::uint32_t BuildSignedContent(const char* contentType, const std::string& content,
+                                 const SignerCertificate& signer, HashAlgorithm algorithm,
+                                 std::string& signature) {
   if (!signer.certificate || !signer.key) return kGenericFailure;
   const EVP_MD* md = HashMd(algorithm);
 
   // Authenticated attributes, in DER order of their encodings as a SET OF requires.
   std::vector<std::string> attributes = {
-      der::Encode(Attribute(kOidContentType, der::Oid(kOidSpcIndirectData))),
+      der::Encode(Attribute(kOidContentType, der::Oid(contentType))),
       der::Encode(Attribute(kOidSpcSpOpusInfo, der::Constructed(der::kSequence, {}))),
       der::Encode(
           Attribute(kOidSpcStatementType,
                     der::Constructed(der::kSequence, {der::Oid(kOidSpcIndividualCodeSigning)}))),
       der::Encode(Attribute(
           kOidMessageDigest,
-          der::Primitive(der::kOctetString, Digest(md, IndirectDataSignedBytes(indirectData))))),
+          der::Primitive(der::kOctetString, Digest(md, IndirectDataSignedBytes(content))))),
   };
   std::sort(attributes.begin(), attributes.end());
   std::vector<Node> attributeNodes;
@@ -140,8 +148,8 @@ std::uint32_t BuildAuthenticodeSignature(const std::string& indirectData,
       {der::Primitive(der::kInteger, std::string(1, '\x01')),
        der::Constructed(der::kSet, {AlgorithmWithNull(HashOid(algorithm))}),
        der::Constructed(der::kSequence,
-                        {der::Oid(kOidSpcIndirectData),
-                         der::Constructed(der::ContextConstructed(0), {der::Raw(indirectData)})}),
+                        {der::Oid(contentType),
+                         der::Constructed(der::ContextConstructed(0), {der::Raw(content)})}),
        der::Constructed(der::ContextConstructed(0), std::move(certificates)),
        der::Constructed(der::kSet, {std::move(signerInfo)})});
   signature = der::Encode(der::Constructed(
@@ -156,11 +164,18 @@ std::uint32_t SignerSignEx(const std::string& path, const SignerCertificate& sig
     std::unique_ptr<SubjectFormat> format = DetectSubjectFormat(path);
     if (!format) return kTrustSubjectFormUnknown;
     format->Prepare(path);
-    std::string indirect =
-        BuildIndirectData(format->kind(), algorithm, format->Digest(path, HashMd(algorithm)));
     std::string der;
-    if (std::uint32_t code = BuildAuthenticodeSignature(indirect, signer, algorithm, der))
-      return code;
+    if (format->kind() == SubjectKind::Catalog) {
+      // A catalog's signature signs its certificate trust list, not a digest of the file.
+      std::string ctl = catalog::CtlOf(catalog::ReadCatalogFile(path));
+      if (std::uint32_t code = BuildSignedContent(catalog::kOidCtl, ctl, signer, algorithm, der))
+        return code;
+    } else {
+      std::string indirect =
+          BuildIndirectData(format->kind(), algorithm, format->Digest(path, HashMd(algorithm)));
+      if (std::uint32_t code = BuildAuthenticodeSignature(indirect, signer, algorithm, der))
+        return code;
+    }
     format->WriteSignature(path, der);
     signature = std::move(der);
     return kSignOk;

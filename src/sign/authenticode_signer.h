@@ -32,6 +32,12 @@ std::uint32_t BuildAuthenticodeSignature(const std::string& indirectData,
                                          const SignerCertificate& signer, HashAlgorithm algorithm,
                                          std::string& signature);
 
+// The same SignedData over any content: `content` is the DER of the encapsulated content and
+// `contentType` its object identifier (a catalog's certificate trust list, for instance).
+std::uint32_t BuildSignedContent(const char* contentType, const std::string& content,
+                                 const SignerCertificate& signer, HashAlgorithm algorithm,
+                                 std::string& signature);
+
 // Algorithm identifier of the key's signature for `algorithm` (rsaEncryption for RSA keys,
 // ecdsa-with-SHAxxx for EC keys), DER.
 std::string SignatureAlgorithmDer(EVP_PKEY* key, HashAlgorithm algorithm);

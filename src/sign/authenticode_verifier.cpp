@@ -3,9 +3,11 @@
 #include <mutex>
 
 #include "cert/cert_checks.h"
+#include "crypto/der.h"
 #include "crypto/signed_message.h"
 #include "crypto/trust_store.h"
 #include "crypto/x509_names.h"
+#include "formats/catalog/catalog_file.h"
 #include "sign/authenticode_content.h"
 #include "sign/hash_algorithm.h"
 #include "sign/subject_format.h"
@@ -62,6 +64,18 @@ std::string VerifyChain(X509* leaf, const std::vector<std::string>& certificates
   return {};
 }
 
+// The name of the digest algorithm a SignerInfo names; empty when it names none we know.
+std::string SignerDigestName(const std::string& signerInfoDer) {
+  try {
+    der::Node info = der::ParseExact(signerInfoDer);
+    der::Node& algorithm = der::Child(info, 2);
+    std::optional<HashAlgorithm> hash = HashFromOid(der::OidText(der::Child(algorithm, 0)));
+    return hash ? HashName(*hash) : std::string();
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
 SignatureReport CheckSignature(const std::string& blob, const SubjectFormat& format,
                                const std::string& path, X509_STORE* trust,
                                std::vector<SignatureReport>* nested) {
@@ -74,29 +88,38 @@ SignatureReport CheckSignature(const std::string& blob, const SubjectFormat& for
           for (const std::string& value : attribute.values)
             nested->push_back(CheckSignature(value, format, path, trust, nullptr));
     }
-    if (message.ContentType() != kOidSpcIndirectData) {
-      report.problems.push_back("the content is not Authenticode indirect data");
+    // A catalog's signature covers its certificate trust list, which lists the digests of
+    // its members; every other signature covers indirect data with the file's digest.
+    const bool catalog = format.kind() == SubjectKind::Catalog;
+    const char* contentType = catalog ? catalog::kOidCtl : kOidSpcIndirectData;
+    if (message.ContentType() != contentType) {
+      report.problems.push_back(catalog ? "the content is not a certificate trust list"
+                                        : "the content is not Authenticode indirect data");
       return report;
     }
     std::string content = message.ContentDer();
-    IndirectDigest indirect;
-    if (!ParseIndirectData(content, indirect)) {
-      report.problems.push_back("the indirect data does not parse");
-      return report;
+    if (catalog) {
+      report.digestAlgorithm = SignerDigestName(message.SignerInfo(0));
+    } else {
+      IndirectDigest indirect;
+      if (!ParseIndirectData(content, indirect)) {
+        report.problems.push_back("the indirect data does not parse");
+        return report;
+      }
+      std::optional<HashAlgorithm> algorithm = HashFromOid(indirect.digestOid);
+      if (!algorithm) {
+        report.problems.push_back("unknown digest algorithm " + indirect.digestOid);
+        return report;
+      }
+      report.digestAlgorithm = HashName(*algorithm);
+      if (format.Digest(path, HashMd(*algorithm)) != indirect.digest)
+        report.problems.push_back(
+            "the file's digest does not match the signature (the file was changed)");
     }
-    std::optional<HashAlgorithm> algorithm = HashFromOid(indirect.digestOid);
-    if (!algorithm) {
-      report.problems.push_back("unknown digest algorithm " + indirect.digestOid);
-      return report;
-    }
-    report.digestAlgorithm = HashName(*algorithm);
-    if (format.Digest(path, HashMd(*algorithm)) != indirect.digest)
-      report.problems.push_back(
-          "the file's digest does not match the signature (the file was changed)");
 
     std::vector<std::string> certificates = message.Certificates();
     std::optional<SignerCheck> signer = CheckSignerInfo(
-        message.SignerInfo(0), IndirectDataSignedBytes(content), certificates, kOidSpcIndirectData);
+        message.SignerInfo(0), IndirectDataSignedBytes(content), certificates, contentType);
     if (!signer) {
       report.problems.push_back("the signer's signature does not verify");
       return report;

@@ -13,6 +13,7 @@
 #include "app/trace.h"
 #include "cert/cert_manager.h"
 #include "crypto/signed_message.h"
+#include "formats/catalog/catalog_io.h"
 #include "formats/msi/msi_package.h"
 #include "formats/pe/pe_image.h"
 #include "sign/authenticode_verifier.h"
@@ -226,10 +227,21 @@ void MsiFileSign::BeforeSigning(const std::string& workingCopy) {
   }
 }
 
+void CatFileSign::EmbedSignedData(const std::string& path, const std::string& data) {
+  CFileSign::EmbedSignedData(path, data);
+  try {
+    catalog::WriteCatalogFile(path, data);
+  } catch (const std::exception&) {
+    // Reporting success here would publish a catalog without its chain or nested signature.
+    RaiseStatus(StatusCode::Undefined);
+  }
+}
+
 std::unique_ptr<CFileSign> CreateFileSigner(std::string_view signType) {
   if (signType == kPeType || signType == kPeKernelType || signType == kSignerSignType)
     return std::make_unique<CPeFileSign>();
   if (signType == kMsiType) return std::make_unique<MsiFileSign>();
+  if (signType == kCatType) return std::make_unique<CatFileSign>();
   return nullptr;
 }
 

@@ -77,6 +77,12 @@ class MsiFileSign : public MsFileSign {
   void BeforeSigning(const std::string& workingCopy) override;
 };
 
+// A catalog is its signed message: the final signature becomes the whole file.
+class CatFileSign : public MsFileSign {
+ public:
+  void EmbedSignedData(const std::string& path, const std::string& data) override;
+};
+
 // The signer for a SignType; null for the types no signer handles.
 std::unique_ptr<CFileSign> CreateFileSigner(std::string_view signType);
 

@@ -3,12 +3,24 @@
 #include <cstdio>
 #include <cstring>
 
+#include "crypto/signed_message.h"
 #include "formats/cab/cab_image.h"
+#include "formats/catalog/catalog_file.h"
+#include "formats/catalog/catalog_io.h"
 #include "formats/msi/msi_package.h"
 #include "formats/pe/pe_image.h"
 
 namespace corvane {
 namespace {
+
+using catalog::ReadCatalogFile;
+
+std::string DigestBytes(const EVP_MD* md, const std::string& data) {
+  unsigned char out[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_Digest(data.data(), data.size(), out, &size, md, nullptr);
+  return std::string(reinterpret_cast<char*>(out), size);
+}
 
 class PeSubject : public SubjectFormat {
  public:
@@ -57,6 +69,31 @@ class MsiSubject : public SubjectFormat {
   }
 };
 
+// A catalog is its signed message: the signature is the whole file, and what it signs is the
+// certificate trust list inside.
+class CatalogSubject : public SubjectFormat {
+ public:
+  SubjectKind kind() const override { return SubjectKind::Catalog; }
+  void Prepare(const std::string& path) const override { catalog::CtlOf(ReadCatalogFile(path)); }
+  std::string Digest(const std::string& path, const EVP_MD* md) const override {
+    std::string ctl = catalog::CtlOf(ReadCatalogFile(path));
+    return DigestBytes(md, IndirectDataSignedBytes(ctl));
+  }
+  std::string ReadSignature(const std::string& path) const override {
+    std::string bytes = ReadCatalogFile(path);
+    catalog::CtlOf(bytes);
+    try {
+      if (SignedMessage::Decode(bytes).SignerCount() > 0) return bytes;
+    } catch (const std::exception&) {
+      // An unsigned catalog: a SignedData without signers.
+    }
+    return {};
+  }
+  void WriteSignature(const std::string& path, const std::string& der) const override {
+    catalog::WriteCatalogFile(path, der);
+  }
+};
+
 bool StartsWith(const std::string& path, const char* magic) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) return false;
@@ -80,6 +117,10 @@ std::unique_ptr<SubjectFormat> DetectSubjectFormat(const std::string& path) {
   if (msi::LooksLikePackage(path)) {
     msi::CheckPackage(path);
     return std::make_unique<MsiSubject>();
+  }
+  if (catalog::LooksLikeCatalogFile(path)) {
+    catalog::CtlOf(ReadCatalogFile(path));
+    return std::make_unique<CatalogSubject>();
   }
   return nullptr;
 }

@@ -1,0 +1,38 @@
+// The catalog run of the CAB/CAT tool, independent of any window: one catalog member per
+// file of the tool list, in list order, an ".inf" file first given the "CatalogFile" entry
+// that names the catalog. The first file that fails ends the run and nothing is stored.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/language.h"
+#include "tasks/sign_task_loop.h"
+
+namespace corvane {
+
+struct CatalogRunHooks {
+  std::function<void(std::size_t row)> rowChanged;
+  // Set to end the run before its next file; nothing is stored then.
+  const std::atomic<bool>* stopRequested = nullptr;
+};
+
+// Builds the catalog over `rows` and stores it at `productPath` (written beside it and renamed
+// into place). An empty product path (the save dialog was cancelled) still walks the rows but
+// stores nothing and leaves every INF as it was. Each row ends "Complete" or with its error
+// text; the first failing row ends the loop (later rows keep their text). Returns the product
+// path, empty when nothing was stored. A failure of the catalog itself raises the composite
+// text "CGuiWnd::CreateCat, <status>,".
+std::string CreateCat(std::vector<SignTask>& rows, const std::string& productPath,
+                      const SkinTexts& texts, const CatalogRunHooks& hooks = {});
+
+// For a row path ending in ".inf" (exactly): the key "CatalogFile" of the section "version"
+// (matched in any letter case) gets the file name of `productPath`, replacing an existing
+// key of that name or being added at the end of the section (the section is added when there
+// is none). The file keeps its encoding (UTF-16LE with a byte-order mark, or bytes) and line
+// ends, and is rewritten beside itself and renamed. False when the file could not be changed.
+bool WriteInfCatalogFile(const std::string& rowPath, const std::string& productPath);
+
+}  // namespace corvane
