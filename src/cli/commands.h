@@ -6,5 +6,9 @@ namespace corvane::cli {
 int CertInfoCommand(int argc, char** argv);
 int SignCommand(int argc, char** argv);
 int VerifyCommand(int argc, char** argv);
+int CsrCommand(int argc, char** argv);
+int CheckCsrCommand(int argc, char** argv);
+int PfxCommand(int argc, char** argv);
+int SpcCommand(int argc, char** argv);
 
 }  // namespace corvane::cli
