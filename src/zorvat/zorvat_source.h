@@ -12,7 +12,7 @@ namespace corvane::zorvat {
 struct Source {
   enum class Kind { File, Memory };
   Kind kind = Kind::Memory;
-  std::string_view data;  // the path, or the content
+  std::string_view data;  // the path, or the content; not owned: it must outlive the Source
 
   static Source File(std::string_view path) { return {Kind::File, path}; }
   static Source Memory(std::string_view bytes) { return {Kind::Memory, bytes}; }
