@@ -27,6 +27,19 @@ Pkcs12Ptr Pkcs12FromBytes(const std::string& bytes) {
   return Pkcs12Ptr(d2i_PKCS12(nullptr, &p, static_cast<long>(bytes.size())));
 }
 
+// The certificate of the file's key, or without a key its first certificate. OpenSSL 3 hands
+// out the certificate only when the key is asked for too.
+X509Ptr CertFromPkcs12(PKCS12* p12, const std::string& password) {
+  EVP_PKEY* key = nullptr;
+  X509* cert = nullptr;
+  STACK_OF(X509)* others = nullptr;
+  if (PKCS12_parse(p12, password.c_str(), &key, &cert, &others) != 1) return nullptr;
+  EVP_PKEY_free(key);
+  if (!cert && sk_X509_num(others) > 0) cert = sk_X509_shift(others);
+  sk_X509_pop_free(others, X509_free);
+  return X509Ptr(cert);
+}
+
 // Hands the password to PEM decryption; never prompts on a terminal.
 int PasswordCallback(char* buffer, int size, int /*rwflag*/, void* userData) {
   const auto* password = static_cast<const std::string*>(userData);
@@ -92,11 +105,7 @@ X509Ptr LoadCert(const Source& source, const std::string& pkcs12Password, std::s
     if (bio) cert.reset(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
   }
   if (!cert) {
-    if (Pkcs12Ptr p12 = Pkcs12FromBytes(*bytes)) {
-      X509* parsed = nullptr;
-      if (PKCS12_parse(p12.get(), pkcs12Password.c_str(), nullptr, &parsed, nullptr) == 1)
-        cert.reset(parsed);
-    }
+    if (Pkcs12Ptr p12 = Pkcs12FromBytes(*bytes)) cert = CertFromPkcs12(p12.get(), pkcs12Password);
   }
   errorText = cert ? "" : kCertLoadError;
   return cert;
