@@ -2,6 +2,7 @@
 // colour. An empty key empties the status line.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace corvane {
@@ -24,12 +25,6 @@ struct UiMessage {
   static UiMessage Red(std::string key) { return {std::move(key), UiColour::Red}; }
   static UiMessage Green(std::string key) { return {std::move(key), UiColour::Green}; }
 };
-
-}  // namespace corvane
-
-#include <functional>
-
-namespace corvane {
 
 // Receives the messages an operation shows while it runs ("Processing, please wait...").
 using UiProgress = std::function<void(const UiMessage&)>;

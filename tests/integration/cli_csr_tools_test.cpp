@@ -161,6 +161,13 @@ TEST_F(CliCsrTools, JoinsAPfxAndBuildsAnSpc) {
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err, "错误： 生成PFX文件失败，请检查输入\n");
 
+  // Keys that occur in two groups of the language table read as their first occurrence.
+  r = Run({"pfx", "--cert", dir_ / "user.pem", "--out", dir_ / "c.pfx"});
+  EXPECT_EQ(r.err, "Error: The private key file can not be empty, please select a file\n");
+  r = Run(
+      {"pfx", "--cert", dir_ / "missing.pem", "--key", dir_ / "user.key", "--out", dir_ / "c.pfx"});
+  EXPECT_EQ(r.err, "Error: Certificate file not exist\n");
+
   r = Run({"spc", "--user", dir_ / "user.pem", "--upper", dir_ / "ca.pem", "--upper",
            dir_ / "ca.pem", "--upper", dir_ / "root.pem", "--out", dir_ / "chain.spc"});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
