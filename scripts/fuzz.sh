@@ -20,6 +20,15 @@ openssl pkcs12 -export -inkey "$auth/issuing-a1.key" -in "$auth/issuing-a1.pem" 
   -passout pass:fuzz -out "$seeds/fuzz_pfx_import/modern.pfx"
 openssl pkcs12 -export -legacy -inkey "$auth/issuing-a1.key" -in "$auth/issuing-a1.pem" \
   -passout pass:fuzz -out "$seeds/fuzz_pfx_import/legacy.pfx" 2>/dev/null || true
+# Requests and certificates for the CSR and certificate tools.
+mkdir -p "$seeds/fuzz_cert_req" "$seeds/fuzz_zorvat_cert"
+openssl req -new -key "$auth/issuing-a1.key" -subj "/CN=fuzz/O=Corvane" -out "$seeds/fuzz_cert_req/req.pem"
+openssl req -in "$seeds/fuzz_cert_req/req.pem" -outform DER -out "$seeds/fuzz_cert_req/req.der"
+sed -n '2,/END/p' "$seeds/fuzz_cert_req/req.pem" | grep -v -- '-----' >"$seeds/fuzz_cert_req/req.b64"
+cp "$auth/root-a.pem" "$seeds/fuzz_zorvat_cert/"
+openssl x509 -in "$auth/root-b.pem" -outform DER -out "$seeds/fuzz_zorvat_cert/root-b.der"
+openssl pkcs12 -export -inkey "$auth/issuing-a1.key" -in "$auth/issuing-a1.pem" \
+  -passout pass:fuzz -out "$seeds/fuzz_zorvat_cert/key.pfx"
 # The 89-byte probe cabinet: 123456.txt, MSZIP.
 mkdir -p "$seeds/fuzz_cab_image"
 printf '\x4d\x53\x43\x46\x00\x00\x00\x00\x59\x00\x00\x00\x00\x00\x00\x00\x2c\x00\x00\x00\x00\x00\x00'\

@@ -7,5 +7,9 @@ int CatCommand(int argc, char** argv);
 int CertInfoCommand(int argc, char** argv);
 int SignCommand(int argc, char** argv);
 int VerifyCommand(int argc, char** argv);
+int CsrCommand(int argc, char** argv);
+int CheckCsrCommand(int argc, char** argv);
+int PfxCommand(int argc, char** argv);
+int SpcCommand(int argc, char** argv);
 
 }  // namespace corvane::cli

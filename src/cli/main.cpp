@@ -31,6 +31,20 @@ Usage:
       file first gets a CatalogFile entry naming the catalog) and prints one line per
       file. The first file that fails ends the run and no catalog is written. --sign
       signs the catalog right after, taking the options of sign (--pfx, --append, ...).
+  corvanecode-cli csr [--kind code|client|ssl] --key-out FILE --bits 2048|4096 --out FILE
+                     [--publisher NAME] [--unit NAME]          (code signing)
+                     [--common-name NAME] [--email ADDRESS]    (client)
+                     [--domain NAME] [--unit NAME] [--country CODE]  (SSL, CN by default)
+      Makes an RSA key (written unencrypted, owner-only, to --key-out) and a PKCS #10
+      request for it (PEM, to --out), checks the request and describes it.
+  corvanecode-cli check-csr FILE
+      Verifies a PEM request and shows its version, key, signature algorithm and subject.
+  corvanecode-cli pfx --cert FILE|--cert-text TEXT --key FILE [password option] --out FILE
+      Joins the issued certificate and its private key into a PFX file. The password
+      opens the key file (PEM, PKCS #12 or encrypted DER) and protects the PFX.
+  corvanecode-cli spc --user FILE|--user-text TEXT [--upper FILE]... --out FILE
+      Writes the chain (up to three upper certificates in order, then the user's) as a
+      PEM PKCS #7 SPC file; certificates repeating a serial number are left out.
   corvanecode-cli --help | --version
 
 Password options (first one given wins; none: empty password):
@@ -65,6 +79,10 @@ int main(int argc, char** argv) {
     if (!std::strcmp(argv[1], "cert-info")) return CertInfoCommand(argc, argv);
     if (!std::strcmp(argv[1], "sign")) return SignCommand(argc, argv);
     if (!std::strcmp(argv[1], "verify")) return VerifyCommand(argc, argv);
+    if (!std::strcmp(argv[1], "csr")) return CsrCommand(argc, argv);
+    if (!std::strcmp(argv[1], "check-csr")) return CheckCsrCommand(argc, argv);
+    if (!std::strcmp(argv[1], "pfx")) return PfxCommand(argc, argv);
+    if (!std::strcmp(argv[1], "spc")) return SpcCommand(argc, argv);
   } catch (const std::exception& e) {
     std::cerr << "corvanecode-cli: " << e.what() << "\n";
     return kExitFailed;

@@ -1,0 +1,30 @@
+// Joining an issued certificate and its private key file into a PFX file: the certificate
+// tab's PFX operation, free of any window.
+#pragma once
+
+#include <string>
+
+#include "app/ui_message.h"
+
+namespace corvane {
+
+struct PfxGenerateInput {
+  bool pasteMode = false;    // the certificate is pasted text, not a file
+  std::string certText;      // pasted text (always content, whatever its length)
+  std::string certFile;      // certificate file
+  std::string keyFile;       // private key file
+  std::string password;      // opens the key file and protects the PFX
+  std::string confirmation;  // must equal the password
+  std::string outPath;       // the file chosen to save to; empty: saving was cancelled
+};
+
+struct PfxGenerateResult {
+  UiMessage message;  // empty key: the status line is emptied
+  bool clearPasswords = false;
+};
+
+// GeneratePfx. The PFX is written beside outPath and renamed over it, owner-only; the outcome
+// stays on the status line.
+PfxGenerateResult GeneratePfx(const PfxGenerateInput& input, const UiProgress& progress = {});
+
+}  // namespace corvane

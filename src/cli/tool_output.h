@@ -1,0 +1,22 @@
+// How the commands of the CSR and certificate tools print what their tab would show.
+#pragma once
+
+#include <string>
+
+#include "app/language.h"
+#include "app/ui_message.h"
+
+namespace corvane::cli {
+
+// The CSR tab's and the certificate tab's texts in the current language, loaded once.
+const SkinTexts& CsrToolTexts();
+const SkinTexts& CertToolTexts();
+
+// A green message goes to standard output as its text; a red one to standard error as
+// "Error: <text>"; an empty one prints nothing.
+void PrintToolMessage(const SkinTexts& texts, const UiMessage& message);
+
+// A result box's text on standard output, with its CR LF line breaks as plain line breaks.
+void PrintResultText(const std::string& text);
+
+}  // namespace corvane::cli
