@@ -17,6 +17,7 @@ packages=(
   osslsigncode
   bc time
   gcab cabextract
+  libp11-dev libp11-kit-dev p11-kit softhsm2 opensc
 )
 
 missing=()
