@@ -6,5 +6,7 @@ namespace corvane::cli {
 int CertInfoCommand(int argc, char** argv);
 int SignCommand(int argc, char** argv);
 int VerifyCommand(int argc, char** argv);
+int StoreCommand(int argc, char** argv);
+int InstallCommand(int argc, char** argv);
 
 }  // namespace corvane::cli

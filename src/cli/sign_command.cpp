@@ -8,6 +8,7 @@
 #include "cert/cross_cert.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "cli/key_store_options.h"
 #include "net/server_hosts.h"
 #include "sign/authenticode_verifier.h"
 #include "tasks/sign_task_loop.h"
@@ -41,10 +42,10 @@ void PrintRows(const std::vector<SignTask>& rows) {
 
 int SignCommand(int argc, char** argv) {
   Arguments args;
-  if (auto error = ParseArguments(
-          argc, argv, 2,
-          {"pfx", "password", "password-file", "password-env", "cross-cert", "timestamp-host"},
-          {"append", "kernel", "rfc3161"}, args)) {
+  if (auto error = ParseArguments(argc, argv, 2,
+                                  {"pfx", "password", "password-file", "password-env", "cross-cert",
+                                   "timestamp-host", "store-cert", "pkcs11-module", "pin"},
+                                  {"append", "kernel", "rfc3161"}, args)) {
     std::cerr << "sign: " << *error << "\n";
     return kExitUsage;
   }
@@ -74,6 +75,24 @@ int SignCommand(int argc, char** argv) {
   settings.adviseDoubleCertificate = false;
   const std::optional<std::string> crossCert = args.Value("cross-cert");
 
+  CertManager manager;
+  if (auto name = args.Value("store-cert"); name && !settings.certificate.pfxChosen) {
+    // Logging in here asks for the PIN once, before the run, and names a refused one.
+    std::shared_ptr<KeyStore> store = OpenKeyStore(args);
+    try {
+      settings.certificate.storeIdentity = IdentityOf(FindCertificate(*store, *name));
+    } catch (const std::exception& e) {
+      std::cerr << "sign: "
+                << (HasStatus(e, StatusCode::Undefined)
+                        ? "no certificate of the store matches " + *name
+                        : std::string(e.what()))
+                << "\n";
+      return kExitFailed;
+    }
+    settings.certificate.storeChosen = true;
+    manager.SetCertStore(store);
+  }
+
   bool refused = false;
   SignRunHooks hooks;
   hooks.message = [&](const std::string& text) {
@@ -97,7 +116,6 @@ int SignCommand(int argc, char** argv) {
     return {};
   };
 
-  CertManager manager;
   SignTaskRunner runner(manager, texts, hooks);
   std::vector<SignTask> rows = Rows(args);
   runner.RunSign(rows, settings);
