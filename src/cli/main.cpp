@@ -34,6 +34,13 @@ Usage:
       token, not a CA, with the code-signing usage.
   corvanecode-cli store show ISSUER:SERIAL|URI [key store options]
       Shows a certificate of the store: names, serial, validity, usages, thumbprint.
+  corvanecode-cli store tokens [key store options]
+      Lists the tokens that can make RSA keys, with their largest key and key lengths.
+  corvanecode-cli store csr --subject "CN=..., O=..." [--token LABEL|URI]
+                      [--key-length 2048|4096] [--out FILE] [key store options]
+      Makes a key pair on the token (the first listed by default) and a certificate
+      request signed there; the key never leaves the token. Install the certificate the
+      authority returns with 'install'.
   corvanecode-cli install FILE|- [--yes] [--pfx-password P] [key store options]
       Installs an X.509 certificate, a PKCS #7 bundle or a PKCS #12 file (- reads pasted
       text from standard input): a certificate whose key is on a token goes onto that

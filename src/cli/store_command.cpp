@@ -1,5 +1,7 @@
 // corvanecode-cli store: the user's certificate store on PKCS #11 tokens, as the selection
 // dialog and the certificate viewer show it.
+#include <cstdio>
+#include <fstream>
 #include <iostream>
 
 #include "app/status.h"
@@ -7,6 +9,7 @@
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "cli/key_store_options.h"
+#include "csr/key_store_csr.h"
 
 namespace corvane::cli {
 namespace {
@@ -44,18 +47,75 @@ int Show(KeyStore& store, const std::string& name) {
   return kExitOk;
 }
 
+int Tokens(KeyStore& store) {
+  for (const KeyStoreProvider& p : KeyStoreProviders(store)) {
+    std::cout << p.name << "\n  largest RSA key: " << p.maxKeyBits << "\n  key lengths:";
+    for (const std::string& length : KeyStoreKeyLengths(p.maxKeyBits)) std::cout << " " << length;
+    std::cout << "\n  uri: " << store.Tokens()[p.token].uri << "\n";
+  }
+  return kExitOk;
+}
+
+// A key pair made on the token and a request signed there; only the request comes out.
+int Csr(KeyStore& store, const Arguments& args) {
+  std::string token = args.Value("token").value_or("");
+  if (token.empty()) {
+    std::vector<KeyStoreProvider> providers = KeyStoreProviders(store);
+    if (!providers.empty()) token = providers[0].name;
+  }
+  std::string length = args.Value("key-length").value_or("");
+  if (length.empty() && !token.empty()) {
+    std::vector<std::size_t> found = store.FindTokens(token);
+    std::vector<std::string> lengths = found.empty()
+                                           ? std::vector<std::string>{}
+                                           : KeyStoreKeyLengths(store.MaxRsaKeyBits(found[0]));
+    if (!lengths.empty()) length = lengths[0];
+  }
+  KeyStoreRequest r = GenerateKeyStoreRequest(store, token, length.empty() ? "2048" : length,
+                                              args.Value("subject").value_or(""));
+  const SkinTexts texts = GetSkinLan("CSRTool", std::vector<const char*>{r.stateKey.c_str()});
+  if (!r.produced) {
+    std::string text = texts.Get(r.stateKey);
+    std::cerr << "store csr: " << (text.empty() ? r.stateKey : text) << "\n";
+    return kExitFailed;
+  }
+  if (auto out = args.Value("out")) {
+    std::string temporary = *out + ".part";
+    {
+      std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+      file << r.request << "\r\n";
+      if (!file.flush()) {
+        std::cerr << "store csr: cannot write " << *out << "\n";
+        return kExitFailed;
+      }
+    }
+    if (std::rename(temporary.c_str(), out->c_str()) != 0) {
+      std::remove(temporary.c_str());
+      std::cerr << "store csr: cannot write " << *out << "\n";
+      return kExitFailed;
+    }
+  } else {
+    std::cout << r.request << "\r\n";
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int StoreCommand(int argc, char** argv) {
   Arguments args;
-  if (auto error = ParseArguments(argc, argv, 2, {"pkcs11-module", "pin"}, {}, args)) {
+  if (auto error = ParseArguments(argc, argv, 2,
+                                  {"pkcs11-module", "pin", "token", "key-length", "subject", "out"},
+                                  {}, args)) {
     std::cerr << "store: " << *error << "\n";
     return kExitUsage;
   }
   const std::string action = args.operands.empty() ? "" : args.operands[0];
-  if (!(action == "list" && args.operands.size() == 1) &&
+  const bool single = args.operands.size() == 1;
+  if (!((action == "list" || action == "tokens" || action == "csr") && single) &&
       !(action == "show" && args.operands.size() == 2)) {
-    std::cerr << "store: use 'store list' or 'store show ISSUER:SERIAL|URI' (see --help)\n";
+    std::cerr << "store: use 'store list', 'store show ISSUER:SERIAL|URI', 'store tokens' or "
+                 "'store csr' (see --help)\n";
     return kExitUsage;
   }
   std::shared_ptr<KeyStore> store = OpenKeyStore(args);
@@ -64,6 +124,8 @@ int StoreCommand(int argc, char** argv) {
     return kExitFailed;
   }
   try {
+    if (action == "tokens") return Tokens(*store);
+    if (action == "csr") return Csr(*store, args);
     return action == "list" ? List(*store) : Show(*store, args.operands[1]);
   } catch (const std::exception& e) {
     std::cerr << "store: "

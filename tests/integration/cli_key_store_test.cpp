@@ -116,5 +116,24 @@ TEST_F(CliKeyStore, InstallTwicePlacesOnce) {
   EXPECT_EQ(refused.exitStatus, 1);
 }
 
+TEST_F(CliKeyStore, RequestsAreMadeOnTheToken) {
+  test::CommandResult tokens = Cli({"store", "tokens"});
+  EXPECT_EQ(tokens.exitStatus, 0) << tokens.err;
+  EXPECT_NE(tokens.out.find("Signing\n"), std::string::npos) << tokens.out;
+  EXPECT_NE(tokens.out.find("key lengths: 2048 4096\n"), std::string::npos) << tokens.out;
+
+  std::string out = env_.dir() / "token.csr";
+  test::CommandResult csr = Cli({"store", "csr", "--subject", "CN=Cli Request, O=Corvane Test",
+                                 "--key-length", "2048", "--out", out});
+  EXPECT_EQ(csr.exitStatus, 0) << csr.err;
+  test::CommandResult verify =
+      test::RunCommand("/usr/bin/openssl", {"req", "-verify", "-noout", "-in", out});
+  EXPECT_EQ(verify.exitStatus, 0) << verify.err;
+
+  test::CommandResult invalid = Cli({"store", "csr", "--subject", "no name here"});
+  EXPECT_EQ(invalid.exitStatus, 1);
+  EXPECT_EQ(invalid.err, "store csr: The subject information string is invalid\n");
+}
+
 }  // namespace
 }  // namespace corvane
