@@ -92,7 +92,7 @@ TEST_F(CliKeyStore, RefusedPinsLeaveTheFileAsItWas) {
     EXPECT_EQ(cancelled.exitStatus, 1);
     EXPECT_EQ(cancelled.err, "sign: user cancel the operation\n");
   }
-  EXPECT_EQ(test::ReadFileBytes(exe), before);
+  EXPECT_TRUE(test::ReadFileBytes(exe) == before) << "the file is unchanged";
 }
 
 TEST_F(CliKeyStore, InstallTwicePlacesOnce) {

@@ -6,6 +6,7 @@
 #include "fixtures/signing_environment.h"
 #include "fixtures/token_signer.h"
 #include "sign/file_sign.h"
+#include "sign/signature_creation.h"
 
 namespace corvane {
 namespace {
@@ -45,6 +46,43 @@ TEST_F(KeyStoreSigning, AKeyMadeOnTheTokenSignsAnImageOsslsigncodeAccepts) {
   std::string log;
   EXPECT_EQ(env_.OsslVerify(path, &log), 0) << log;
   EXPECT_EQ(world_.prompts(), 1) << "one PIN entry serves the whole run";
+}
+
+TEST_F(KeyStoreSigning, ATokenRefusingTheSignatureFailsTheProbeAsAnUnsupportedAlgorithm) {
+  std::string issuer, serial;
+  {
+    std::shared_ptr<KeyStore> store = world_.OpenStore();
+    TokenKey key = store->GenerateRsaKey(0, 2048, "refusing");
+    X509Ptr cert = world_.PutCert(*store, {}, test::Authority("issuing-a1"), key.key, key.id);
+    issuer = IssuerDisplayName(cert.get());
+    serial = SerialHex(cert.get());
+  }
+  // The token keeps only hash-and-sign mechanisms; the raw PKCS #1 signature is refused.
+  world_.tokens().Configure("slots.mechanisms = CKM_RSA_PKCS_KEY_PAIR_GEN,CKM_SHA1_RSA_PKCS");
+  CertManager manager;
+  manager.SetCertStore(world_.OpenStore());
+  manager.LoadFromStore({"", issuer, serial});
+  SignerCertificate signer{manager.certificate(), manager.privateKey(), {}, false};
+  std::string status = "succeed";
+  try {
+    ProbeSha256(signer);
+  } catch (const std::exception& e) {
+    status = e.what();
+  }
+  EXPECT_EQ(status, "algorithm is not supported");
+
+  std::string path = env_.CopyImage("console-x64.exe");
+  const std::string before = test::ReadFileBytes(path);
+  std::unique_ptr<CFileSign> fileSigner = CreateFileSigner("peType");
+  fileSigner->SetCertManager(&manager);
+  try {
+    fileSigner->SignFile(path, path, false);
+    status = "succeed";
+  } catch (const std::exception& e) {
+    status = e.what();
+  }
+  EXPECT_EQ(status, "algorithm is not supported");
+  EXPECT_TRUE(test::ReadFileBytes(path) == before) << "the file is unchanged";
 }
 
 }  // namespace
