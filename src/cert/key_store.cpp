@@ -292,10 +292,19 @@ const std::vector<TokenKey>& KeyStore::Keys(std::size_t token) {
 
 const TokenCertificate* KeyStore::FindByIdentity(const std::string& issuerName,
                                                  const std::string& serialHex) {
-  for (const TokenCertificate* cert : Certificates())
-    if (SerialHex(cert->certificate) == serialHex &&
-        IssuerDisplayName(cert->certificate) == issuerName)
-      return cert;
+  auto matches = [&](const TokenCertificate& cert) {
+    return SerialHex(cert.certificate) == serialHex &&
+           IssuerDisplayName(cert.certificate) == issuerName;
+  };
+  for (std::size_t i = 0; i < impl_->tokens.size(); ++i) {
+    // Certificates are public objects: only the token that holds the match is asked for
+    // its PIN, to pair the certificate with its private key.
+    impl_->List(i);
+    const std::vector<TokenCertificate>& visible = impl_->tokens[i].certificates;
+    if (std::none_of(visible.begin(), visible.end(), matches)) continue;
+    for (const TokenCertificate& cert : Certificates(i))
+      if (matches(cert)) return &cert;
+  }
   return nullptr;
 }
 

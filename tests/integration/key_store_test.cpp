@@ -82,6 +82,36 @@ TEST_F(KeyStoreTest, FoundAgainByIssuerNameAndSerialOnly) {
   EXPECT_EQ(world_.prompts(), 1);
 }
 
+TEST_F(KeyStoreTest, OnlyTheTokenHoldingTheCertificateAsksForItsPin) {
+  store_.reset();  // the module sees a new token when it is next initialised
+  world_.tokens().AddToken("Second");
+  std::vector<std::string> asked;
+  {
+    KeyStore store({test::kSoftHsmModule}, [&](const std::string& token) {
+      asked.push_back(token);
+      return std::optional<std::string>(test::kTokenPin);
+    });
+    ASSERT_EQ(store.Tokens().size(), 2u);
+    ASSERT_EQ(store.FindTokens("Second").size(), 1u);
+    const std::size_t second = store.FindTokens("Second")[0];
+    TokenKey key = store.GenerateRsaKey(second, 2048, "second key");
+    CertSpec spec = Named("On Second", "00beef");
+    spec.subjectKey = key.key;
+    KeyedCert cert = test::Issue(spec, &issuingA1_);
+    store.PutCertificate(second, cert.cert.get(), key.id, "second");
+  }
+
+  KeyStore fresh({test::kSoftHsmModule}, [&](const std::string& token) {
+    asked.push_back("fresh " + token);
+    return std::optional<std::string>(test::kTokenPin);
+  });
+  std::optional<StoreCertificate> found =
+      fresh.FindStoreCert("My", "Corvane Code Signing CA", "00beef");
+  ASSERT_TRUE(found);
+  EXPECT_NE(found->key, nullptr);
+  EXPECT_EQ(asked, (std::vector<std::string>{"Second", "fresh Second"}));
+}
+
 TEST_F(KeyStoreTest, SelectionListsOnlyCertificatesThatCanSignCode) {
   CertSpec expired = Named("Expired");
   expired.notBeforeSeconds = -7200;
