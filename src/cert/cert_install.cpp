@@ -157,6 +157,30 @@ std::vector<X509Ptr> CertificatesFromInput(std::string_view bytes,
   return out;
 }
 
+bool IsPkcs7SignedMessage(std::string_view bytes) {
+  auto signedDer = [](std::string_view der) {
+    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+    Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
+    return p7 && PKCS7_type_is_signed(p7.get());
+  };
+  if (bytes.find("-----BEGIN") != std::string_view::npos) {
+    BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    Pkcs7Ptr p7(PEM_read_bio_PKCS7(bio.get(), nullptr, nullptr, nullptr));
+    return p7 && PKCS7_type_is_signed(p7.get());
+  }
+  if (signedDer(bytes)) return true;
+  std::string der = Base64Decode(bytes);
+  return !der.empty() && signedDer(der);
+}
+
+std::vector<InstallItem> PlanInstallFromFile(const std::string& path, KeyStore* store) {
+  return PlanInstall(CertificatesFromInput(ReadWholeFile(path)), store);
+}
+
+std::vector<InstallItem> PlanInstallFromText(const std::string& text, KeyStore* store) {
+  return PlanInstall(CertificatesFromInput(NormalizePastedText(text)), store);
+}
+
 std::vector<InstallItem> PlanInstall(std::vector<X509Ptr> certificates, KeyStore* store) {
   std::vector<InstallItem> plan;
   for (X509Ptr& cert : certificates) {

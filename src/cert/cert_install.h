@@ -21,6 +21,10 @@ namespace corvane {
 std::vector<X509Ptr> CertificatesFromInput(std::string_view bytes,
                                            const std::string& pkcs12Password = "");
 
+// Whether the bytes are a PKCS #7 signed message (a certificate bundle, an SPC file, a
+// signature) in DER, PEM or bare base64.
+bool IsPkcs7SignedMessage(std::string_view bytes);
+
 // Pasted text as it is decoded: a bare CR becomes CR LF, white space at both ends goes.
 std::string NormalizePastedText(std::string text);
 
@@ -38,6 +42,11 @@ struct InstallItem {
 
 // Where each certificate would go; `store` may be null (no tokens).
 std::vector<InstallItem> PlanInstall(std::vector<X509Ptr> certificates, KeyStore* store);
+
+// The two installers' plans: a file, and pasted text (normalised first). Raise "undefined"
+// when the file cannot be read or neither holds a certificate.
+std::vector<InstallItem> PlanInstallFromFile(const std::string& path, KeyStore* store);
+std::vector<InstallItem> PlanInstallFromText(const std::string& text, KeyStore* store);
 
 // Asks `confirm` with the plan; on yes places every item not already there and returns true.
 // Raises "undefined" when a certificate cannot be placed (what was placed before stays).

@@ -326,6 +326,29 @@ TEST_F(CertInstall, EveryInputFormIsRead) {
     EXPECT_EQ(status, c.count ? "succeed" : "undefined");
     EXPECT_EQ(count, c.count);
   }
+  std::string p7base64(4 * ((p7der.size() + 2) / 3) + 1, '\0');
+  p7base64.resize(static_cast<std::size_t>(EVP_EncodeBlock(
+      reinterpret_cast<unsigned char*>(p7base64.data()),
+      reinterpret_cast<const unsigned char*>(p7der.data()), static_cast<int>(p7der.size()))));
+  const struct {
+    const char* name;
+    std::string input;
+    bool pkcs7;
+  } pkcs7Cases[] = {
+      {"PKCS #7 DER", p7der, true},
+      {"PKCS #7 base64", p7base64, true},
+      {"certificate PEM", pem, false},
+      {"certificate DER", test::ToDer(other.cert.get()), false},
+      {"random bytes", "\x30\x03\x02\x01", false},
+  };
+  for (const auto& c : pkcs7Cases) EXPECT_EQ(IsPkcs7SignedMessage(c.input), c.pkcs7) << c.name;
+  std::string file = world_.tokens().dir() / "bundle.p7b";
+  test::WriteFileBytes(file, p7der);
+  EXPECT_EQ(PlanInstallFromFile(file, store_.get()).size(), 2u);
+  EXPECT_EQ(PlanInstallFromText(crPem, store_.get()).size(), 1u);
+  EXPECT_EQ(Status([&] { PlanInstallFromFile(world_.tokens().dir() / "missing.cer", nullptr); }),
+            "undefined");
+
   // A leaf no token has the key for is shown but placed nowhere.
   std::vector<InstallItem> plan = PlanInstall(CertificatesFromInput(pem), store_.get());
   EXPECT_EQ(plan[0].target, InstallTarget::Nowhere);
