@@ -18,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     corvane::CertificatesFromInput(corvane::NormalizePastedText(std::string(bytes)));
   } catch (const std::exception&) {
   }
+  corvane::IsPkcs7SignedMessage(bytes);
   corvane::ParseDistinguishedName(std::string(bytes));
   return 0;
 }
