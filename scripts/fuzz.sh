@@ -36,6 +36,14 @@ printf '\x4d\x53\x43\x46\x00\x00\x00\x00\x59\x00\x00\x00\x00\x00\x00\x00\x2c\x00
 '\x00\x00\x00\x00\x00\x00\x00\x00\xf8\x46\xc3\x54\x20\x01\x31\x32\x33\x34\x35\x36\x2e\x74\x78'\
 '\x74\x00\x7b\x7e\x04\x01\x0a\x00\x06\x00\x43\x4b\x33\x34\x32\x36\x31\x35\x03\x00' > "$seeds/fuzz_cab_image/probe.cab"
 
+# Install inputs: a PEM bundle, a DER certificate and a PKCS #7 bundle.
+mkdir -p "$seeds/fuzz_install_input"
+cat "$auth/issuing-a1.pem" "$auth/root-a.pem" >"$seeds/fuzz_install_input/bundle.pem"
+openssl x509 -in "$auth/root-a.pem" -outform DER -out "$seeds/fuzz_install_input/root-a.der"
+openssl crl2pkcs7 -nocrl -certfile "$seeds/fuzz_install_input/bundle.pem" -outform DER \
+  -out "$seeds/fuzz_install_input/bundle.p7b"
+printf 'CN=Example, O=Example Ltd, C=CN' >"$seeds/fuzz_install_input/subject.txt"
+
 # PE seeds: small images compiled from the test sources, one of them also signed.
 pe="$seeds/fuzz_pe_image"
 src="$top/tests/fixtures/images"

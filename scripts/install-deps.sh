@@ -18,6 +18,7 @@ packages=(
   bc time
   gcab cabextract
   msitools wixl libgsf-1-dev
+  libp11-dev libp11-kit-dev p11-kit softhsm2 opensc
 )
 
 missing=()

@@ -4,6 +4,7 @@
 
 #include "app/status.h"
 #include "cert/cert_checks.h"
+#include "cert/chain_from_signature.h"
 #include "cert/own_ca.h"
 #include "crypto/x509_names.h"
 #include "net/communicator.h"
@@ -26,7 +27,8 @@ CertManager::CertManager()
         CCommunicator::Download(url, path);
       }) {}
 
-CertManager::~CertManager() = default;
+// The key of a store certificate is a handle into the store, so it goes before the store.
+CertManager::~CertManager() { Release(); }
 
 void CertManager::Release() {
   certificate_.reset();
@@ -103,9 +105,8 @@ void CertManager::BuildChain() {
   if (fromPfx_) {
     ChainFromPfxStore(chain_, certificate_.get(), pfxStore_->certificates);
   } else {
-    // Store certificates get their chain from the key store's probe signature, which the
-    // key store module provides; until then the issuers are downloaded.
-    chain_.clear();
+    ChainFromSignature(chain_, certificate_.get(), key_.get(),
+                       store_ ? store_->ChainCertificates() : std::vector<X509Ptr>{});
   }
   if (chain_.empty()) ChainFromAia(chain_, certificate_.get(), downloader_, TempDirectory());
 }

@@ -22,6 +22,8 @@ class CertStore {
   virtual std::optional<StoreCertificate> FindStoreCert(const std::string& storeName,
                                                         const std::string& issuerName,
                                                         const std::string& serialHex) = 0;
+  // Certificates of the store that chains may be built from (its issuers among them).
+  virtual std::vector<X509Ptr> ChainCertificates() { return {}; }
 };
 
 }  // namespace corvane

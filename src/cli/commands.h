@@ -11,5 +11,7 @@ int CsrCommand(int argc, char** argv);
 int CheckCsrCommand(int argc, char** argv);
 int PfxCommand(int argc, char** argv);
 int SpcCommand(int argc, char** argv);
+int StoreCommand(int argc, char** argv);
+int InstallCommand(int argc, char** argv);
 
 }  // namespace corvane::cli

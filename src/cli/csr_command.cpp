@@ -4,18 +4,49 @@
 
 #include "cli/commands.h"
 #include "cli/csr_options.h"
+#include "cli/key_store_options.h"
+#include "csr/csr_subject.h"
+#include "csr/key_store_csr.h"
 
 namespace corvane::cli {
+namespace {
+
+// The key pair is made on the token and the request signed there; no key file is written.
+int KeyStoreCsr(const Arguments& args, const std::string& token, const CsrCommandOptions& options) {
+  std::string subject;
+  if (!BuildSubject(options.kind, options.fields, /*legacyPlatform=*/false, subject))
+    return FinishCsrCommand(options, {UiMessage::Red("UiTaskStateEmailAddressIsIllegal"), {}});
+  std::shared_ptr<KeyStore> store = OpenKeyStore(args);
+  std::string length = options.bits;
+  if (length.empty()) {
+    // As the tab preselects: the first length the token offers.
+    std::vector<std::size_t> found = store->FindTokens(token);
+    std::vector<std::string> lengths = found.empty()
+                                           ? std::vector<std::string>{}
+                                           : KeyStoreKeyLengths(store->MaxRsaKeyBits(found[0]));
+    length = lengths.empty() ? "2048" : lengths[0];
+  }
+  KeyStoreRequest r = GenerateKeyStoreRequest(*store, token, length, subject);
+  CsrGenerateResult generated;
+  generated.message = r.produced ? UiMessage::Green(r.stateKey) : UiMessage::Red(r.stateKey);
+  if (r.produced) generated.requestPem = r.request + "\r\n";
+  return FinishCsrCommand(options, std::move(generated));
+}
+
+}  // namespace
 
 int CsrCommand(int argc, char** argv) {
   Arguments args;
   CsrCommandOptions options;
   std::optional<std::string> error = ParseArguments(argc, argv, 2, CsrValueOptions(), {}, args);
   if (!error) error = CsrOptionsFromArguments(args, options);
+  if (!error && args.Value("key-store") && args.Value("key-out"))
+    error = "--key-out has no use with --key-store: the key stays on the token";
   if (error) {
     std::cerr << "csr: " << *error << "\n";
     return kExitUsage;
   }
+  if (auto token = args.Value("key-store")) return KeyStoreCsr(args, *token, options);
   CsrGenerateInput input{options.kind, options.fields, options.bits, options.keyOut};
   return FinishCsrCommand(options, GenerateOpenSsl(input));
 }

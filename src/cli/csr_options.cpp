@@ -28,8 +28,8 @@ const FieldOption kFieldOptions[] = {
 }  // namespace
 
 std::vector<std::string> CsrValueOptions() {
-  return {"kind", "key-out",     "bits",  "out",    "publisher",
-          "unit", "common-name", "email", "domain", "country"};
+  return {"kind",  "key-out", "bits",    "out",       "publisher",     "unit", "common-name",
+          "email", "domain",  "country", "key-store", "pkcs11-module", "pin"};
 }
 
 std::optional<std::string> CsrOptionsFromArguments(const Arguments& args,

@@ -23,6 +23,24 @@ Usage:
       the existing one; --kernel signs in kernel mode (drivers always are) and adds
       the kernel cross-certificates: built in for Corvane certificates, the file of
       --cross-cert for others. Exit status 0 only when every file is complete.
+  corvanecode-cli sign --store-cert ISSUER:SERIAL|URI [key store options] [--append]
+                      [--kernel] [--cross-cert FILE] [--timestamp-host HOST[:PORT]] FILE...
+      Signs as above with a certificate of the user's store: a certificate on a PKCS #11
+      token whose private key is on the token too. ISSUER is the issuer's name as
+      'store list' shows it, SERIAL its serial number in hex; a PKCS #11 URI (RFC 7512)
+      names it as well. The key never leaves the token.
+  corvanecode-cli store list [key store options]
+      Lists the certificates of the tokens that can sign code: not expired, key on the
+      token, not a CA, with the code-signing usage.
+  corvanecode-cli store show ISSUER:SERIAL|URI [key store options]
+      Shows a certificate of the store: names, serial, validity, usages, thumbprint.
+  corvanecode-cli store tokens [key store options]
+      Lists the tokens that can make RSA keys, with their largest key and key lengths.
+  corvanecode-cli install FILE|- [--yes] [--pfx-password P] [key store options]
+      Installs an X.509 certificate, a PKCS #7 bundle or a PKCS #12 file (- reads pasted
+      text from standard input): a certificate whose key is on a token goes onto that
+      token beside its key, roots into ~/.config/corvanecode/trust, other CA certificates
+      into ~/.config/corvanecode/intermediate. Shows the plan and asks first; --yes answers.
   corvanecode-cli verify [--trust FILE|DIR]... FILE...
       Checks each file's signature against the trusted roots and prints the reasons
       and every nested signature. Exit status 0 only when every file verifies.
@@ -37,6 +55,11 @@ Usage:
                      [--domain NAME] [--unit NAME] [--country CODE]  (SSL, CN by default)
       Makes an RSA key (written unencrypted, owner-only, to --key-out) and a PKCS #10
       request for it (PEM, to --out), checks the request and describes it.
+  corvanecode-cli csr --key-store TOKEN [--kind ...] [--bits 2048|4096] --out FILE
+                      [the fields of the kind] [key store options]
+      The same with the key pair made on the token (label or PKCS #11 URI) and the
+      request signed there; the key never leaves the token. Install the certificate the
+      authority returns with 'install'.
   corvanecode-cli check-csr FILE
       Verifies a PEM request and shows its version, key, signature algorithm and subject.
   corvanecode-cli pfx --cert FILE|--cert-text TEXT --key FILE [password option] --out FILE
@@ -52,6 +75,12 @@ Password options (first one given wins; none: empty password):
   --password-file FILE  the first line of FILE
   --password-env VAR    the value of environment variable VAR
   (environment)         CORVANECODE_PFX_PASSWORD
+
+Key store options:
+  --pkcs11-module PATH  the PKCS #11 module of the tokens (else CORVANECODE_PKCS11_MODULE,
+                        else the modules p11-kit is configured with)
+  --pin PIN             the tokens' user PIN (else CORVANECODE_PIN, else asked once on
+                        the terminal)
 
 Settings (environment):
   CORVANECODE_TIMESTAMP_HOST  timestamp server host[:port] (plain HTTP, /timestamp, /rfc3161)
@@ -83,6 +112,8 @@ int main(int argc, char** argv) {
     if (!std::strcmp(argv[1], "check-csr")) return CheckCsrCommand(argc, argv);
     if (!std::strcmp(argv[1], "pfx")) return PfxCommand(argc, argv);
     if (!std::strcmp(argv[1], "spc")) return SpcCommand(argc, argv);
+    if (!std::strcmp(argv[1], "store")) return StoreCommand(argc, argv);
+    if (!std::strcmp(argv[1], "install")) return InstallCommand(argc, argv);
   } catch (const std::exception& e) {
     std::cerr << "corvanecode-cli: " << e.what() << "\n";
     return kExitFailed;

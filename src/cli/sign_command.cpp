@@ -8,6 +8,7 @@
 #include "cert/cross_cert.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "cli/key_store_options.h"
 #include "cli/sign_files.h"
 #include "net/server_hosts.h"
 #include "sign/authenticode_verifier.h"
@@ -77,6 +78,24 @@ int SignFiles(const Arguments& args, const std::vector<std::string>& files,
   settings.adviseDoubleCertificate = false;
   const std::optional<std::string> crossCert = args.Value("cross-cert");
 
+  CertManager manager;
+  if (auto name = args.Value("store-cert"); name && !settings.certificate.pfxChosen) {
+    // Logging in here asks for the PIN once, before the run, and names a refused one.
+    std::shared_ptr<KeyStore> store = OpenKeyStore(args);
+    try {
+      settings.certificate.storeIdentity = IdentityOf(FindCertificate(*store, *name));
+    } catch (const std::exception& e) {
+      std::cerr << command << ": "
+                << (HasStatus(e, StatusCode::Undefined)
+                        ? "no certificate of the store matches " + *name
+                        : std::string(e.what()))
+                << "\n";
+      return kExitFailed;
+    }
+    settings.certificate.storeChosen = true;
+    manager.SetCertStore(store);
+  }
+
   bool refused = false;
   SignRunHooks hooks;
   hooks.message = [&](const std::string& text) {
@@ -100,7 +119,6 @@ int SignFiles(const Arguments& args, const std::vector<std::string>& files,
     return {};
   };
 
-  CertManager manager;
   SignTaskRunner runner(manager, texts, hooks);
   std::vector<SignTask> rows = Rows(files);
   runner.RunSign(rows, settings);

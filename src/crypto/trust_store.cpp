@@ -33,9 +33,7 @@ void AddFile(X509_STORE* store, const std::string& path) {
   }
 }
 
-}  // namespace
-
-std::string UserTrustDirectory() {
+std::string UserConfigDirectory() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
   std::string base;
   if (config && *config) {
@@ -45,7 +43,19 @@ std::string UserTrustDirectory() {
   } else {
     return {};
   }
-  return base + "/corvanecode/trust";
+  return base + "/corvanecode";
+}
+
+}  // namespace
+
+std::string UserTrustDirectory() {
+  std::string base = UserConfigDirectory();
+  return base.empty() ? base : base + "/trust";
+}
+
+std::string UserIntermediateDirectory() {
+  std::string base = UserConfigDirectory();
+  return base.empty() ? base : base + "/intermediate";
 }
 
 std::vector<std::string> DefaultTrustLocations() {

@@ -22,6 +22,11 @@ using X509StorePtr = std::unique_ptr<X509_STORE, X509StoreFree>;
 std::vector<std::string> DefaultTrustLocations();
 std::string UserTrustDirectory();
 
+// The user's intermediate store: CA certificates that are not trusted themselves but may
+// complete a chain ($XDG_CONFIG_HOME/corvanecode/intermediate, else
+// ~/.config/corvanecode/intermediate), files as in the trust directory.
+std::string UserIntermediateDirectory();
+
 // A store holding every certificate found at the locations (files or directories).
 X509StorePtr BuildTrustStore(const std::vector<std::string>& locations);
 X509StorePtr BuildDefaultTrustStore();
