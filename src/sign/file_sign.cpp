@@ -15,6 +15,7 @@
 #include "crypto/signed_message.h"
 #include "formats/pe/pe_image.h"
 #include "sign/authenticode_verifier.h"
+#include "sign/cab_file_sign.h"
 #include "sign/sign_type.h"
 
 namespace corvane {
@@ -195,6 +196,7 @@ void CPeFileSign::EmbedSignedData(const std::string& path, const std::string& da
 std::unique_ptr<CFileSign> CreateFileSigner(std::string_view signType) {
   if (signType == kPeType || signType == kPeKernelType || signType == kSignerSignType)
     return std::make_unique<CPeFileSign>();
+  if (signType == kCabType) return std::make_unique<CabFileSign>();
   return nullptr;
 }
 

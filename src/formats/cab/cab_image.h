@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace corvane::cab {
 
@@ -30,6 +31,13 @@ namespace corvane::cab {
 class CabFormatError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// The new file of a rewrite could not be created or written (a full disk, say); the code is
+// the system's. Other I/O failures raise plain std::system_error.
+class CabWriteError : public std::system_error {
+ public:
+  using std::system_error::system_error;
 };
 
 inline constexpr std::uint16_t kFlagPrevCabinet = 0x0001;     // szCabinetPrev, szDiskPrev follow
@@ -104,11 +112,14 @@ std::string ReadSignature(const std::string& path);
 // Replaces a signature of `oldSignatureLength` bytes, keeping the padding it had: every byte
 // before the signature stays, the size field becomes finalDer.size() + pad with
 // pad = (old size field - oldSignatureLength) & 0xFFFF, then come `finalDer` and pad zero
-// bytes. Written to a temporary file beside `path` that replaces it only when complete.
-// std::invalid_argument when `oldSignatureLength` exceeds the old size field or `finalDer` is
-// not a single DER element.
+// bytes. The signature starts where the reserve says (for a signature area as signing writes
+// it, that is file size - pad - oldSignatureLength; a pad of 64 KiB or more, which no signing
+// writes, loses its high bits and the file ends earlier). The result goes to a new file, `newPath`
+// or a unique name beside `path`, that replaces `path` only when complete; the bytes before the
+// signature are copied in bounded chunks. std::invalid_argument when `oldSignatureLength`
+// exceeds the old size field or `finalDer` is not a single DER element.
 void ReplaceSignature(const std::string& path, std::uint32_t oldSignatureLength,
-                      const std::string& finalDer);
+                      const std::string& finalDer, const std::string& newPath = {});
 
 // A complete 89-byte cabinet holding "123456.txt" = "123456" (MSZIP): something small and
 // known to sign when a cabinet signing needs to be tried without a user's file.
