@@ -3,6 +3,7 @@
 
 namespace corvane::cli {
 
+int CabCommand(int argc, char** argv);
 int CertInfoCommand(int argc, char** argv);
 int SignCommand(int argc, char** argv);
 int VerifyCommand(int argc, char** argv);

@@ -26,6 +26,11 @@ Usage:
   corvanecode-cli verify [--trust FILE|DIR]... FILE...
       Checks each file's signature against the trusted roots and prints the reasons
       and every nested signature. Exit status 0 only when every file verifies.
+  corvanecode-cli cab --out FILE [--sign SIGN OPTIONS] FILE...
+      Builds an MSZIP cabinet of the files (one entry per file, in order, under its bare
+      name) and prints one line per file. The first file that fails ends the run and no
+      cabinet is written. --sign signs the cabinet right after, taking the options of
+      sign (--pfx, --append, ...).
   corvanecode-cli --help | --version
 
 Password options (first one given wins; none: empty password):
@@ -56,6 +61,7 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   try {
+    if (!std::strcmp(argv[1], "cab")) return CabCommand(argc, argv);
     if (!std::strcmp(argv[1], "cert-info")) return CertInfoCommand(argc, argv);
     if (!std::strcmp(argv[1], "sign")) return SignCommand(argc, argv);
     if (!std::strcmp(argv[1], "verify")) return VerifyCommand(argc, argv);

@@ -8,6 +8,7 @@
 #include "cert/cross_cert.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "cli/sign_files.h"
 #include "net/server_hosts.h"
 #include "sign/authenticode_verifier.h"
 #include "tasks/sign_task_loop.h"
@@ -23,9 +24,9 @@ bool AllComplete(const std::vector<SignTask>& rows, const SkinTexts& texts) {
   return !rows.empty();
 }
 
-std::vector<SignTask> Rows(const Arguments& args) {
+std::vector<SignTask> Rows(const std::vector<std::string>& paths) {
   std::vector<SignTask> rows;
-  for (const std::string& path : args.operands) {
+  for (const std::string& path : paths) {
     std::error_code ec;
     std::filesystem::path absolute = std::filesystem::absolute(path, ec);
     rows.push_back({ec ? path : absolute.lexically_normal().string(), {}});
@@ -41,10 +42,7 @@ void PrintRows(const std::vector<SignTask>& rows) {
 
 int SignCommand(int argc, char** argv) {
   Arguments args;
-  if (auto error = ParseArguments(
-          argc, argv, 2,
-          {"pfx", "password", "password-file", "password-env", "cross-cert", "timestamp-host"},
-          {"append", "kernel", "rfc3161"}, args)) {
+  if (auto error = ParseArguments(argc, argv, 2, kSignValueOptions, kSignFlagOptions, args)) {
     std::cerr << "sign: " << *error << "\n";
     return kExitUsage;
   }
@@ -52,10 +50,15 @@ int SignCommand(int argc, char** argv) {
     std::cerr << "sign: name the files to sign (see --help)\n";
     return kExitUsage;
   }
+  return SignFiles(args, args.operands, "sign");
+}
+
+int SignFiles(const Arguments& args, const std::vector<std::string>& files,
+              const std::string& command) {
   std::string passwordError;
   std::optional<std::string> password = ResolvePassword(args, passwordError);
   if (!password) {
-    std::cerr << "sign: " << passwordError << "\n";
+    std::cerr << command << ": " << passwordError << "\n";
     return kExitUsage;
   }
   if (auto host = args.Value("timestamp-host")) SetTimestampHost(*host);
@@ -99,7 +102,7 @@ int SignCommand(int argc, char** argv) {
 
   CertManager manager;
   SignTaskRunner runner(manager, texts, hooks);
-  std::vector<SignTask> rows = Rows(args);
+  std::vector<SignTask> rows = Rows(files);
   runner.RunSign(rows, settings);
   if (refused) return kExitFailed;  // the run stopped before its first file; the message says why
   PrintRows(rows);
@@ -138,7 +141,7 @@ int VerifyCommand(int argc, char** argv) {
   settings.verifyEveryFormat = true;
   CertManager manager;
   SignTaskRunner runner(manager, texts, {});
-  std::vector<SignTask> rows = Rows(args);
+  std::vector<SignTask> rows = Rows(args.operands);
   runner.RunVerify(rows, settings);
 
   for (const SignTask& row : rows) {

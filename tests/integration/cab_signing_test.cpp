@@ -10,6 +10,7 @@
 #include "fixtures/cabinets.h"
 #include "fixtures/run_command.h"
 #include "fixtures/signing_environment.h"
+#include "formats/cab/cab_compress.h"
 #include "formats/cab/cab_image.h"
 #include "sign/authenticode_verifier.h"
 #include "sign/file_sign.h"
@@ -86,6 +87,19 @@ std::map<std::string, std::string> GcabOf(const test::TempDir& dir, const std::s
 }
 
 const Source kSources[] = {
+    {"our_writer", "made.cab",
+     [](const test::TempDir& dir, const std::string& cab) {
+       std::map<std::string, std::string> members{
+           {"setup.ini", "[setup]\n"}, {"Grüße-データ.bin", test::PatternBytes(90000, 2)}};
+       Cabinet::CCompress compressor;
+       EXPECT_TRUE(compressor.StartCabinet(cab));
+       for (const auto& [name, content] : members) {
+         WriteFileBytes(dir / name, content);
+         EXPECT_TRUE(compressor.AddEntry(dir / name, name)) << compressor.lastError();
+       }
+       EXPECT_TRUE(compressor.CloseCabinet());
+       return members;
+     }},
     {"gcab_mszip", "tool.cab",
      [](const test::TempDir& dir, const std::string& cab) {
        return GcabOf(dir, cab,
