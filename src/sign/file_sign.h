@@ -56,6 +56,11 @@ class MsFileSign : public CFileSign {
  protected:
   // Signs the working copy and embeds the final signature; returns it.
   std::string CreateSignature(const std::string& workingCopy, bool& timestampOk);
+  // Writes the working copy (an empty file) from the source in a way of the format's own;
+  // false leaves it to a byte-for-byte copy.
+  virtual bool FillWorkingCopy(const std::string& /*source*/, const std::string& /*workingCopy*/) {
+    return false;
+  }
 };
 
 class CPeFileSign : public MsFileSign {

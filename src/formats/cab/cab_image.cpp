@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -82,24 +83,23 @@ mode_t ModeOf(const std::string& path) {
 }
 
 // A new file, written front to back, that takes the target's name (and permissions) on
-// Commit. It is created beside the target under a unique name, or under `newPath` when one is
-// given (a leftover file of that name is replaced). Until Commit the target is untouched; an
-// uncommitted file is removed. Nothing is flushed to the disk: what is rewritten here is a
-// working copy, which a crash loses in any case.
+// Commit. It is created beside the target under a unique name; until Commit the target is
+// untouched and an uncommitted file is removed. Nothing is flushed to the disk: what is
+// rewritten here is a working copy, which a crash loses in any case.
 class Replacement {
  public:
-  Replacement(const std::string& target, mode_t mode, const std::string& newPath = {})
-      : target_(target) {
-    if (newPath.empty()) {
+  // `direct`: write `target` itself (truncated), for a file nobody else has seen yet.
+  Replacement(const std::string& target, mode_t mode, bool direct = false)
+      : target_(target), direct_(direct) {
+    if (direct) {
+      temp_ = target;
+      fd_ = ::open(temp_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    } else {
       temp_ = target + ".corvane-XXXXXX";
       fd_ = ::mkstemp(temp_.data());
-    } else {
-      temp_ = newPath;
-      ::unlink(temp_.c_str());
-      fd_ = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     }
     if (fd_ < 0) RaiseErrno("cannot create " + temp_);
-    if (::fchmod(fd_, mode) != 0) {
+    if (!direct && ::fchmod(fd_, mode) != 0) {
       const int saved = errno;
       Discard();
       errno = saved;
@@ -171,7 +171,7 @@ class Replacement {
   void Commit() {
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0 || ::rename(temp_.c_str(), target_.c_str()) != 0) {
+    if (::close(fd) != 0 || (!direct_ && ::rename(temp_.c_str(), target_.c_str()) != 0)) {
       const int saved = errno;
       ::unlink(temp_.c_str());
       errno = saved;
@@ -185,11 +185,12 @@ class Replacement {
   void Discard() {
     ::close(fd_);
     fd_ = -1;
-    ::unlink(temp_.c_str());
+    if (!direct_) ::unlink(temp_.c_str());
   }
 
   std::string target_;
   std::string temp_;
+  bool direct_ = false;
   int fd_ = -1;
   bool kernelCopy_ = true;
 };
@@ -356,24 +357,18 @@ void HashRange(const FileReader& file, EVP_MD_CTX* ctx, std::vector<unsigned cha
   }
 }
 
-}  // namespace
-
-CabLayout ReadLayout(const std::string& path) {
-  FileReader file(path);
-  std::vector<unsigned char> buffer(kChunkSize);
-  return ParseLayout(file, buffer);
-}
-
-void PrepareForSigning(const std::string& path) {
-  FileEditor file(path);
-  std::vector<unsigned char> buffer(kChunkSize);
-  const CabLayout layout = ParseLayout(file, buffer);
-  RequireSignable(layout);
-
+// Writes the cabinet of `file` as signing prepares it into `out`: with the signature reserve
+// (inserted, every offset behind it moved, when the cabinet has none) and no signature area.
+template <typename Sink>
+void EmitPrepared(const FileReader& file, const CabLayout& layout, Sink& out,
+                  std::vector<unsigned char>& buffer) {
+  unsigned char head[kSignedHeaderEnd] = {};
   if (layout.signatureReserve) {
-    if (layout.fileSize > layout.cabinetSize) file.Resize(layout.cabinetSize);
-    WriteLe32(file, kSignatureOffsetField, layout.cabinetSize);
-    WriteLe32(file, kSignatureSizeField, 0);
+    Read(file, 0, head, sizeof head);
+    PutLe32(head + kSignatureOffsetField, layout.cabinetSize);
+    PutLe32(head + kSignatureSizeField, 0);
+    out.Append(head, sizeof head);
+    out.CopyFrom(file, kSignedHeaderEnd, layout.cabinetSize, buffer);
     return;
   }
   const bool hadReserveFields = layout.flags & kFlagReservePresent;
@@ -389,7 +384,6 @@ void PrepareForSigning(const std::string& path) {
     Malformed("the cabinet is too large to take a signature reserve");
   const std::uint32_t cabinetSize = layout.cabinetSize + growth;
 
-  unsigned char head[kSignedHeaderEnd] = {};
   Read(file, 0, head, kFixedHeaderSize);
   PutLe32(head + 8, cabinetSize);
   PutLe32(head + 16, layout.filesOffset + growth);
@@ -401,17 +395,137 @@ void PrepareForSigning(const std::string& path) {
   PutLe32(head + kSignatureOffsetField, cabinetSize);
   PutLe32(head + kSignatureSizeField, 0);  // 52..59 stay zero
 
-  Replacement out(path, ModeOf(path));
   out.Append(head, sizeof head);
   out.CopyFrom(file, insertAt, layout.folderTableOffset, buffer);  // the set names
   const auto entrySize = static_cast<std::size_t>(FolderEntrySize(layout));
-  ForEachEntry(file, layout.folderTableOffset, layout.folderCount, entrySize, buffer,
+  std::vector<unsigned char> entries(buffer.size());
+  ForEachEntry(file, layout.folderTableOffset, layout.folderCount, entrySize, entries,
                [&](unsigned char* entry, std::size_t) {
                  PutLe32(entry, Le32(entry) + growth);
                  out.Append(entry, entrySize);
                });
   out.CopyFrom(file, FolderTableEnd(layout), layout.cabinetSize, buffer);
+}
+
+// Hashes what is written to it as the Authenticode digest covers a prepared cabinet: all but
+// bytes 4..7 and 34..55.
+class DigestSink {
+ public:
+  explicit DigestSink(EVP_MD_CTX* ctx) : ctx_(ctx) {}
+  void Append(const void* data, std::size_t length) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    const std::uint64_t begin = pos_, end = pos_ + length;
+    for (const auto& [from, to] : kCovered) {
+      const std::uint64_t a = std::max(begin, from), b = std::min(end, to);
+      if (a < b && EVP_DigestUpdate(ctx_, p + (a - begin), static_cast<std::size_t>(b - a)) != 1)
+        throw std::runtime_error("digest failed");
+    }
+    pos_ = end;
+  }
+  void CopyFrom(const FileReader& in, std::uint64_t begin, std::uint64_t end,
+                std::vector<unsigned char>& buffer) {
+    while (begin < end) {
+      const std::size_t n =
+          static_cast<std::size_t>(std::min<std::uint64_t>(end - begin, buffer.size()));
+      Read(in, begin, buffer.data(), n);
+      Append(buffer.data(), n);
+      begin += n;
+    }
+  }
+  std::string Final() {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(ctx_, digest, &length) != 1) throw std::runtime_error("digest failed");
+    return std::string(reinterpret_cast<const char*>(digest), length);
+  }
+
+ private:
+  static constexpr std::pair<std::uint64_t, std::uint64_t> kCovered[] = {
+      {0, 4}, {8, 34}, {56, ~std::uint64_t{0}}};
+  EVP_MD_CTX* ctx_;
+  std::uint64_t pos_ = 0;
+};
+
+// The digest of the last file whose digest was worked out before it was read: a working copy
+// whose digest was taken from its source while it was written.
+struct DigestMemo {
+  formats::FileStamp stamp;
+  std::string md;
+  std::string digest;
+};
+std::mutex g_memoMutex;
+DigestMemo g_memo;
+
+}  // namespace
+
+CabLayout ReadLayout(const std::string& path) {
+  FileReader file(path);
+  std::vector<unsigned char> buffer(kChunkSize);
+  return ParseLayout(file, buffer);
+}
+
+void PrepareForSigning(const std::string& path) {
+  std::vector<unsigned char> buffer(kChunkSize);
+  CabLayout layout;
+  {
+    FileEditor file(path);
+    layout = ParseLayout(file, buffer);
+    RequireSignable(layout);
+    if (layout.signatureReserve) {
+      // None of these bytes is digested: a digest noted for the file stays good.
+      std::lock_guard lock(g_memoMutex);
+      const bool noted = g_memo.stamp == file.Stamp();
+      if (layout.fileSize > layout.cabinetSize) file.Resize(layout.cabinetSize);
+      if (layout.signatureOffset != layout.cabinetSize)
+        WriteLe32(file, kSignatureOffsetField, layout.cabinetSize);
+      if (layout.signatureAreaSize != 0) WriteLe32(file, kSignatureSizeField, 0);
+      if (noted) g_memo.stamp = file.Stamp();
+      return;
+    }
+  }
+  CopyPreparedForSigning(path, path);
+}
+
+void CopyPreparedForSigning(const std::string& source, const std::string& target) {
+  FileReader file(source);
+  std::vector<unsigned char> buffer(kChunkSize);
+  const CabLayout layout = ParseLayout(file, buffer);
+  RequireSignable(layout);
+  Replacement out(target, ModeOf(source));
+  EmitPrepared(file, layout, out, buffer);
   out.Commit();
+}
+
+void CopyForSigning(const std::string& source, const std::string& target) {
+  FileReader file(source);
+  std::vector<unsigned char> buffer(kChunkSize);
+  const CabLayout layout = ParseLayout(file, buffer);
+  RequireSignable(layout);
+  Replacement out(target, ModeOf(source), /*direct=*/true);
+  if (layout.signatureReserve)
+    out.CopyFrom(file, 0, layout.fileSize, buffer);
+  else
+    EmitPrepared(file, layout, out, buffer);
+  out.Commit();
+}
+
+std::string PreparedDigest(const std::string& source, const EVP_MD* md) {
+  FileReader file(source);
+  std::vector<unsigned char> buffer(kChunkSize);
+  const CabLayout layout = ParseLayout(file, buffer);
+  RequireSignable(layout);
+  EvpMdCtxPtr ctx(EVP_MD_CTX_new());
+  if (!ctx || !md || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
+    throw std::runtime_error("digest unavailable");
+  DigestSink sink(ctx.get());
+  EmitPrepared(file, layout, sink, buffer);
+  return sink.Final();
+}
+
+void RememberDigest(const std::string& path, const EVP_MD* md, const std::string& digest) {
+  const formats::FileStamp stamp = FileReader(path).Stamp();
+  std::lock_guard lock(g_memoMutex);
+  g_memo = {stamp, EVP_MD_get0_name(md), digest};
 }
 
 std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
@@ -420,6 +534,11 @@ std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
   const CabLayout layout = ParseLayout(file, buffer);
   if (!layout.signatureReserve) NoSignatureReserve();
   RequireSignable(layout);
+  if (md) {
+    std::lock_guard lock(g_memoMutex);
+    if (!g_memo.digest.empty() && g_memo.stamp == file.Stamp() && g_memo.md == EVP_MD_get0_name(md))
+      return g_memo.digest;
+  }
   EvpMdCtxPtr ctx(EVP_MD_CTX_new());
   if (!ctx || !md || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
     throw std::runtime_error("digest unavailable");
@@ -471,30 +590,63 @@ std::string ReadSignature(const std::string& path) {
   return der;
 }
 
+namespace {
+
+struct Replacing {
+  CabLayout layout;
+  std::uint32_t padding = 0;
+  std::uint32_t area = 0;
+};
+
+Replacing PlanReplacement(const FileReader& file, std::vector<unsigned char>& buffer,
+                          std::uint32_t oldSignatureLength, std::uint32_t length) {
+  Replacing plan;
+  plan.layout = ParseLayout(file, buffer);
+  if (!plan.layout.HasSignature()) Malformed("the cabinet has no signature to replace");
+  if (oldSignatureLength > plan.layout.signatureAreaSize)
+    throw std::invalid_argument("a signature of " + std::to_string(oldSignatureLength) +
+                                " bytes does not fit the signature area of " +
+                                std::to_string(plan.layout.signatureAreaSize));
+  // The old signature's padding carries over as it was, whatever the new length.
+  plan.padding = (plan.layout.signatureAreaSize - oldSignatureLength) & 0xFFFF;
+  const std::uint64_t area = std::uint64_t{length} + plan.padding;
+  if (plan.layout.signatureOffset + area > kMaxField)
+    Malformed("the cabinet is too large to take the signature");
+  plan.area = static_cast<std::uint32_t>(area);
+  return plan;
+}
+
+}  // namespace
+
 void ReplaceSignature(const std::string& path, std::uint32_t oldSignatureLength,
-                      const std::string& finalDer, const std::string& newPath) {
+                      const std::string& finalDer) {
   const std::uint32_t length = CheckedSignatureLength(finalDer);
   FileReader file(path);
   std::vector<unsigned char> buffer(kChunkSize);
-  const CabLayout layout = ParseLayout(file, buffer);
-  if (!layout.HasSignature()) Malformed("the cabinet has no signature to replace");
-  if (oldSignatureLength > layout.signatureAreaSize)
-    throw std::invalid_argument("a signature of " + std::to_string(oldSignatureLength) +
-                                " bytes does not fit the signature area of " +
-                                std::to_string(layout.signatureAreaSize));
-  // The old signature's padding carries over as it was, whatever the new length.
-  const std::uint32_t padding = (layout.signatureAreaSize - oldSignatureLength) & 0xFFFF;
-  const std::uint64_t area = std::uint64_t{length} + padding;
-  if (layout.signatureOffset + area > kMaxField)
-    Malformed("the cabinet is too large to take the signature");
-
-  Replacement out(path, ModeOf(path), newPath);
+  const Replacing plan = PlanReplacement(file, buffer, oldSignatureLength, length);
+  Replacement out(path, ModeOf(path));
   out.CopyFrom(file, 0, kSignatureSizeField, buffer);
-  out.AppendLe32(static_cast<std::uint32_t>(area));
-  out.CopyFrom(file, kSignatureSizeField + 4, layout.signatureOffset, buffer);
+  out.AppendLe32(plan.area);
+  out.CopyFrom(file, kSignatureSizeField + 4, plan.layout.signatureOffset, buffer);
   out.Append(finalDer);
-  out.AppendZeros(padding);
+  out.AppendZeros(plan.padding);
   out.Commit();
+}
+
+void ReplaceSignatureInPlace(const std::string& path, std::uint32_t oldSignatureLength,
+                             const std::string& finalDer) {
+  const std::uint32_t length = CheckedSignatureLength(finalDer);
+  FileEditor file(path);
+  std::vector<unsigned char> buffer(kChunkSize);
+  const Replacing plan = PlanReplacement(file, buffer, oldSignatureLength, length);
+  try {
+    file.WriteAt(plan.layout.signatureOffset, finalDer);
+    file.WriteAt(plan.layout.signatureOffset + length, std::string(plan.padding, '\0'));
+    file.Resize(std::uint64_t{plan.layout.signatureOffset} + plan.area);
+    WriteLe32(file, kSignatureSizeField, plan.area);
+  } catch (const std::system_error& e) {
+    throw CabWriteError(e.code(), e.what());
+  }
 }
 
 const unsigned char kProbeCabinet[89] = {
