@@ -4,6 +4,7 @@
 namespace corvane::cli {
 
 int CatCommand(int argc, char** argv);
+int CabCommand(int argc, char** argv);
 int CertInfoCommand(int argc, char** argv);
 int SignCommand(int argc, char** argv);
 int VerifyCommand(int argc, char** argv);

@@ -68,6 +68,11 @@ Usage:
   corvanecode-cli spc --user FILE|--user-text TEXT [--upper FILE]... --out FILE
       Writes the chain (up to three upper certificates in order, then the user's) as a
       PEM PKCS #7 SPC file; certificates repeating a serial number are left out.
+  corvanecode-cli cab --out FILE [--sign SIGN OPTIONS] FILE...
+      Builds an MSZIP cabinet of the files (one entry per file, in order, under its bare
+      name) and prints one line per file. The first file that fails ends the run and no
+      cabinet is written. --sign signs the cabinet right after, taking the options of
+      sign (--pfx, --append, ...).
   corvanecode-cli --help | --version
 
 Password options (first one given wins; none: empty password):
@@ -105,6 +110,7 @@ int main(int argc, char** argv) {
   }
   try {
     if (!std::strcmp(argv[1], "cat")) return CatCommand(argc, argv);
+    if (!std::strcmp(argv[1], "cab")) return CabCommand(argc, argv);
     if (!std::strcmp(argv[1], "cert-info")) return CertInfoCommand(argc, argv);
     if (!std::strcmp(argv[1], "sign")) return SignCommand(argc, argv);
     if (!std::strcmp(argv[1], "verify")) return VerifyCommand(argc, argv);

@@ -51,6 +51,9 @@ class FileReader {
   // The file's stamp as it is now.
   FileStamp Stamp() const;
 
+  // The open descriptor, for kernel-side copies out of the file.
+  int descriptor() const { return fd_; }
+
  protected:
   FileReader(const std::string& path, int flags);
   int fd_ = -1;

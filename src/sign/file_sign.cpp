@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <future>
 
 #include "app/status.h"
@@ -17,6 +18,7 @@
 #include "formats/msi/msi_package.h"
 #include "formats/pe/pe_image.h"
 #include "sign/authenticode_verifier.h"
+#include "sign/cab_file_sign.h"
 #include "sign/sign_type.h"
 
 namespace corvane {
@@ -70,16 +72,28 @@ bool CopyContents(int in, int out) {
 }
 
 // The working copy: a hidden file beside the destination, so that publishing it is a rename
-// on the same file system. Copies the source into it; raises "undefined" on failure.
-std::string MakeWorkingCopy(const std::string& source, const std::string& destination) {
+// on the same file system. Copies the source into it (`fill` may write it instead); raises
+// "undefined" on failure.
+std::string MakeWorkingCopy(const std::string& source, const std::string& destination,
+                            const std::function<bool(const std::string&)>& fill) {
   std::string pattern =
       DirectoryOf(destination) + "/." + FileNameOf(destination) + ".signing-XXXXXX";
   int out = ::mkstemp(pattern.data());
   if (out < 0) RaiseStatus(StatusCode::Undefined);
   int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  bool ok = in >= 0 && CopyContents(in, out);
+  bool filled = false;
+  try {
+    filled = in >= 0 && fill(pattern);
+  } catch (const std::exception&) {
+    ::close(out);
+    if (in >= 0) ::close(in);
+    ::unlink(pattern.c_str());
+    RaiseStatus(StatusCode::Undefined);
+  }
+  bool ok = in >= 0 && (filled || CopyContents(in, out));
   struct stat st {};
-  if (ok && ::fstat(in, &st) == 0) ok = ::fchmod(out, (st.st_mode | S_IWUSR) & 07777) == 0;
+  if (ok && ::fstat(in, &st) == 0)
+    ok = ::chmod(pattern.c_str(), (st.st_mode | S_IWUSR) & 07777) == 0;
   if (in >= 0) ::close(in);
   if (::close(out) != 0) ok = false;
   if (!ok) {
@@ -145,7 +159,8 @@ void MsFileSign::SignFile(const std::string& source, const std::string& destinat
   }
   std::string workingCopy;
   try {
-    workingCopy = MakeWorkingCopy(source, target);
+    workingCopy = MakeWorkingCopy(
+        source, target, [&](const std::string& copy) { return FillWorkingCopy(source, copy); });
   } catch (const std::exception&) {
     if (digest.valid()) digest.wait();
     throw;
@@ -242,6 +257,7 @@ std::unique_ptr<CFileSign> CreateFileSigner(std::string_view signType) {
     return std::make_unique<CPeFileSign>();
   if (signType == kMsiType) return std::make_unique<MsiFileSign>();
   if (signType == kCatType) return std::make_unique<CatFileSign>();
+  if (signType == kCabType) return std::make_unique<CabFileSign>();
   return nullptr;
 }
 

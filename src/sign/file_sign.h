@@ -59,6 +59,11 @@ class MsFileSign : public CFileSign {
   // Called once it is known whether the new signature replaces the old one or is appended,
   // before the working copy is signed.
   virtual void BeforeSigning(const std::string& /*workingCopy*/) {}
+  // Writes the working copy (an empty file) from the source in a way of the format's own;
+  // false leaves it to a byte-for-byte copy.
+  virtual bool FillWorkingCopy(const std::string& /*source*/, const std::string& /*workingCopy*/) {
+    return false;
+  }
 };
 
 class CPeFileSign : public MsFileSign {

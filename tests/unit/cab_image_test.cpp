@@ -695,6 +695,69 @@ TEST_P(CabMalformedTest, RaisesCabFormatError) {
 
 INSTANTIATE_TEST_SUITE_P(Cabinets, CabMalformedTest, ::testing::ValuesIn(kMalformed), NameOf());
 
+// --- The one-pass copy for signing and the digest taken from the source.
+
+TEST(CabCopyForSigningTest, GivesThePreparedCabinetAndItsDigestFromTheSource) {
+  TempDir dir;
+  WriteFileBytes(dir / "probe.cab", Probe());
+  ASSERT_NO_FATAL_FAILURE(OsslSign(dir / "probe.cab", dir / "signed.cab"));
+  CabRecipe reserves = ThreeFolders();
+  reserves.reserveFields = true;
+  reserves.folderReserve = 4;
+  reserves.dataReserve = 2;
+  reserves.nextCabinet = true;
+  WriteFileBytes(dir / "reserves.cab", BuildCabinet(reserves));
+  for (const char* name : {"probe.cab", "signed.cab", "reserves.cab"}) {
+    SCOPED_TRACE(name);
+    const std::string source = dir / name, copy = dir / "copy.cab", prepared = dir / "prep.cab";
+    const std::string before = ReadFileBytes(source);
+    WriteFileBytes(copy, "");
+    CopyForSigning(source, copy);
+    std::filesystem::copy_file(source, prepared, std::filesystem::copy_options::overwrite_existing);
+    PrepareForSigning(prepared);
+    const bool hadReserve = ReadLayout(source).signatureReserve;
+    // A signed cabinet is copied as it is, its signature still readable; others come prepared.
+    EXPECT_EQ(ReadFileBytes(copy), hadReserve ? before : ReadFileBytes(prepared));
+    const std::string digest = PreparedDigest(source, EVP_sha256());
+    EXPECT_EQ(digest, AuthenticodeDigest(prepared, EVP_sha256()));
+    EXPECT_EQ(ReadFileBytes(source), before);
+
+    // A noted digest is taken as it is while the file stays unchanged, also through
+    // PrepareForSigning, and forgotten as soon as a digested byte changes.
+    RememberDigest(copy, EVP_sha256(), std::string(32, 'N'));
+    EXPECT_EQ(AuthenticodeDigest(copy, EVP_sha256()), std::string(32, 'N'));
+    EXPECT_EQ(AuthenticodeDigest(copy, EVP_sha1()).size(), 20u) << "noted for SHA-256 only";
+    PrepareForSigning(copy);
+    EXPECT_EQ(AuthenticodeDigest(copy, EVP_sha256()), std::string(32, 'N'));
+    std::string changed = ReadFileBytes(copy);
+    changed[20] ^= 1;  // coffFiles
+    WriteFileBytes(copy, changed);
+    EXPECT_NE(AuthenticodeDigest(copy, EVP_sha256()), std::string(32, 'N'));
+  }
+}
+
+TEST(CabReplaceInPlaceTest, WritesTheSameBytesAsTheRewrite) {
+  TempDir dir;
+  WriteFileBytes(dir / "probe.cab", Probe());
+  ASSERT_NO_FATAL_FAILURE(OsslSign(dir / "probe.cab", dir / "a.cab"));
+  std::filesystem::copy_file(dir / "a.cab", dir / "b.cab");
+  const std::string oldDer = ReadSignature(dir / "a.cab");
+  SignedMessage message = SignedMessage::Decode(oldDer);
+  message.AddCertificate(test::ToDer(test::Authority("root-a").cert.get()));
+  const std::string longer = message.Encode();
+  for (const std::string& finalDer : {longer, oldDer, std::string(kSmallSequence)}) {
+    ReplaceSignature(dir / "a.cab", static_cast<std::uint32_t>(ReadSignature(dir / "a.cab").size()),
+                     finalDer);
+    ReplaceSignatureInPlace(
+        dir / "b.cab", static_cast<std::uint32_t>(ReadSignature(dir / "b.cab").size()), finalDer);
+    EXPECT_EQ(ReadFileBytes(dir / "b.cab"), ReadFileBytes(dir / "a.cab"));
+    EXPECT_EQ(ReadSignature(dir / "b.cab"), finalDer);
+  }
+  const std::string before = ReadFileBytes(dir / "b.cab");
+  EXPECT_THROW(ReplaceSignatureInPlace(dir / "b.cab", 1000, kSmallSequence), std::invalid_argument);
+  EXPECT_EQ(ReadFileBytes(dir / "b.cab"), before);
+}
+
 // --- A cabinet larger than 64 MiB goes through the same fixed buffers.
 
 TEST(CabLargeTest, SeventyMebibyteCabinetSignsLikeOsslsigncode) {

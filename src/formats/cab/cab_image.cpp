@@ -7,15 +7,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
 #include "crypto/openssl_ptr.h"
+#include "formats/file_reader.h"
 
 namespace corvane::cab {
 namespace {
+
+using formats::FileEditor;
+using formats::FileReader;
 
 constexpr std::size_t kChunkSize = 64 * 1024;
 constexpr std::uint64_t kFixedHeaderSize = 36;
@@ -50,98 +55,55 @@ void PutLe32(unsigned char* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
-// A regular file opened by descriptor; reads outside it raise CabFormatError.
-class File {
- public:
-  File(const std::string& path, int flags) : path_(path) {
-    fd_ = ::open(path.c_str(), flags | O_CLOEXEC);
-    if (fd_ < 0) RaiseErrno("cannot open " + path);
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) {
-      const int saved = errno;
-      ::close(fd_);
-      errno = saved;
-      RaiseErrno("cannot stat " + path);
-    }
-    if (!S_ISREG(st.st_mode)) {
-      ::close(fd_);
-      throw std::system_error(std::make_error_code(std::errc::invalid_argument),
-                              path + " is not a regular file");
-    }
-    size_ = static_cast<std::uint64_t>(st.st_size);
-    mode_ = st.st_mode & 07777;
+// Reads exactly `length` bytes at `offset`; a range outside the file, or a file that shrank
+// while it was read, is a malformed cabinet.
+void Read(const FileReader& file, std::uint64_t offset, void* out, std::size_t length) {
+  if (!file.Contains(offset, length))
+    Malformed("the cabinet ends at " + std::to_string(file.size()) + " bytes, before " +
+              std::to_string(offset + length));
+  try {
+    file.ReadAt(offset, out, length);
+  } catch (const formats::FileRangeError&) {
+    Malformed("the cabinet became shorter while it was read");
   }
-  ~File() { ::close(fd_); }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
+}
 
-  const std::string& path() const { return path_; }
-  std::uint64_t size() const { return size_; }
-  mode_t mode() const { return mode_; }
+void WriteLe32(FileEditor& file, std::uint64_t offset, std::uint32_t value) {
+  file.WriteU32At(offset, value);
+}
 
-  void Read(std::uint64_t offset, void* out, std::size_t length) const {
-    if (offset > size_ || length > size_ - offset)
-      Malformed("the cabinet ends at " + std::to_string(size_) + " bytes, before " +
-                std::to_string(offset + length));
-    auto* p = static_cast<unsigned char*>(out);
-    std::size_t done = 0;
-    while (done < length) {
-      const ssize_t n = ::pread(fd_, p + done, length - done, static_cast<off_t>(offset + done));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        RaiseErrno("cannot read " + path_);
-      }
-      if (n == 0) Malformed("the cabinet became shorter while it was read");
-      done += static_cast<std::size_t>(n);
-    }
-  }
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) RaiseErrno("cannot stat " + path);
+  return st.st_mode & 07777;
+}
 
-  void Write(std::uint64_t offset, const void* data, std::size_t length) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    std::size_t done = 0;
-    while (done < length) {
-      const ssize_t n = ::pwrite(fd_, p + done, length - done, static_cast<off_t>(offset + done));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        RaiseErrno("cannot write " + path_);
-      }
-      done += static_cast<std::size_t>(n);
-    }
-    size_ = std::max(size_, offset + length);
-  }
+[[noreturn]] void RaiseWriteError(const std::string& what) {
+  throw CabWriteError(errno, std::generic_category(), what);
+}
 
-  void WriteLe32(std::uint64_t offset, std::uint32_t value) {
-    unsigned char b[4];
-    PutLe32(b, value);
-    Write(offset, b, sizeof b);
-  }
-
-  void Resize(std::uint64_t length) {
-    while (::ftruncate(fd_, static_cast<off_t>(length)) != 0)
-      if (errno != EINTR) RaiseErrno("cannot resize " + path_);
-    size_ = length;
-  }
-
- private:
-  std::string path_;
-  int fd_ = -1;
-  std::uint64_t size_ = 0;
-  mode_t mode_ = 0;
-};
-
-// A new file beside `target`, written front to back, that takes the target's name (and
-// permissions) on Commit. Until then the target is untouched; an uncommitted file is removed.
+// A new file, written front to back, that takes the target's name (and permissions) on
+// Commit. It is created beside the target under a unique name; until Commit the target is
+// untouched and an uncommitted file is removed. Nothing is flushed to the disk: what is
+// rewritten here is a working copy, which a crash loses in any case.
 class Replacement {
  public:
-  Replacement(const std::string& target, mode_t mode) : target_(target) {
-    temp_ = target + ".corvane-XXXXXX";
-    fd_ = ::mkstemp(temp_.data());
-    if (fd_ < 0) RaiseErrno("cannot create a temporary file beside " + target);
-    if (::fchmod(fd_, mode) != 0) {
+  // `direct`: write `target` itself (truncated), for a file nobody else has seen yet.
+  Replacement(const std::string& target, mode_t mode, bool direct = false)
+      : target_(target), direct_(direct) {
+    if (direct) {
+      temp_ = target;
+      fd_ = ::open(temp_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    } else {
+      temp_ = target + ".corvane-XXXXXX";
+      fd_ = ::mkstemp(temp_.data());
+    }
+    if (fd_ < 0) RaiseErrno("cannot create " + temp_);
+    if (!direct && ::fchmod(fd_, mode) != 0) {
       const int saved = errno;
       Discard();
       errno = saved;
-      RaiseErrno("cannot set the permissions of " + temp_);
+      RaiseWriteError("cannot set the permissions of " + temp_);
     }
   }
   ~Replacement() {
@@ -156,7 +118,7 @@ class Replacement {
       const ssize_t n = ::write(fd_, p, length);
       if (n < 0) {
         if (errno == EINTR) continue;
-        RaiseErrno("cannot write " + temp_);
+        RaiseWriteError("cannot write " + temp_);
       }
       p += n;
       length -= static_cast<std::size_t>(n);
@@ -177,64 +139,84 @@ class Replacement {
     }
   }
 
-  // Copies [begin, end) of `in` through `buffer`.
-  void CopyFrom(const File& in, std::uint64_t begin, std::uint64_t end,
+  // Copies [begin, end) of `in`, in the kernel where it can (at most kCopyChunk a call),
+  // else through `buffer`.
+  void CopyFrom(const FileReader& in, std::uint64_t begin, std::uint64_t end,
                 std::vector<unsigned char>& buffer) {
+    if (end > in.size()) Malformed("the cabinet became shorter while it was read");
+    while (kernelCopy_ && begin < end) {
+      auto from = static_cast<off_t>(begin);
+      const std::size_t n =
+          static_cast<std::size_t>(std::min<std::uint64_t>(end - begin, kCopyChunk));
+      const ssize_t done = ::copy_file_range(in.descriptor(), &from, fd_, nullptr, n, 0);
+      if (done > 0) {
+        begin += static_cast<std::uint64_t>(done);
+      } else if (done == 0) {
+        Malformed("the cabinet became shorter while it was read");
+      } else if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
+        kernelCopy_ = false;
+      } else if (errno != EINTR) {
+        RaiseWriteError("cannot copy into " + temp_);
+      }
+    }
     while (begin < end) {
       const std::size_t n =
           static_cast<std::size_t>(std::min<std::uint64_t>(end - begin, buffer.size()));
-      in.Read(begin, buffer.data(), n);
+      Read(in, begin, buffer.data(), n);
       Append(buffer.data(), n);
       begin += n;
     }
   }
 
   void Commit() {
-    if (::fsync(fd_) != 0) RaiseErrno("cannot flush " + temp_);
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0 || ::rename(temp_.c_str(), target_.c_str()) != 0) {
+    if (::close(fd) != 0 || (!direct_ && ::rename(temp_.c_str(), target_.c_str()) != 0)) {
       const int saved = errno;
       ::unlink(temp_.c_str());
       errno = saved;
-      RaiseErrno("cannot replace " + target_);
+      RaiseWriteError("cannot replace " + target_);
     }
   }
 
  private:
+  static constexpr std::size_t kCopyChunk = 64u << 20;
+
   void Discard() {
     ::close(fd_);
     fd_ = -1;
-    ::unlink(temp_.c_str());
+    if (!direct_) ::unlink(temp_.c_str());
   }
 
   std::string target_;
   std::string temp_;
+  bool direct_ = false;
   int fd_ = -1;
+  bool kernelCopy_ = true;
 };
 
 // Calls fn(entry, index) for each of `count` entries of `entrySize` bytes at `offset`, reading
 // whole entries a buffer at a time.
 template <typename Fn>
-void ForEachEntry(const File& file, std::uint64_t offset, std::uint32_t count,
+void ForEachEntry(const FileReader& file, std::uint64_t offset, std::uint32_t count,
                   std::size_t entrySize, std::vector<unsigned char>& buffer, Fn&& fn) {
   const std::size_t perChunk = buffer.size() / entrySize;
   for (std::uint32_t i = 0; i < count;) {
     const std::size_t n = std::min<std::size_t>(perChunk, count - i);
-    file.Read(offset + std::uint64_t{i} * entrySize, buffer.data(), n * entrySize);
+    Read(file, offset + std::uint64_t{i} * entrySize, buffer.data(), n * entrySize);
     for (std::size_t k = 0; k < n; ++k) fn(buffer.data() + k * entrySize, i + k);
     i += static_cast<std::uint32_t>(n);
   }
 }
 
 // The offset just past the NUL-terminated set name (cabinet or disk name) at `offset`.
-std::uint64_t SkipSetName(const File& file, std::uint64_t offset) {
+std::uint64_t SkipSetName(const FileReader& file, std::uint64_t offset) {
   unsigned char name[kMaxSetNameSize];
   const std::size_t available =
       offset < file.size()
           ? static_cast<std::size_t>(std::min<std::uint64_t>(file.size() - offset, kMaxSetNameSize))
           : 0;
-  file.Read(offset, name, available);
+  Read(file, offset, name, available);
   const void* nul = std::memchr(name, 0, available);
   if (!nul)
     Malformed(available < kMaxSetNameSize ? "a cabinet set name runs past the end of the file"
@@ -250,12 +232,12 @@ std::uint64_t FolderTableEnd(const CabLayout& layout) {
   return layout.folderTableOffset + std::uint64_t{layout.folderCount} * FolderEntrySize(layout);
 }
 
-CabLayout ParseLayout(const File& file, std::vector<unsigned char>& buffer) {
+CabLayout ParseLayout(const FileReader& file, std::vector<unsigned char>& buffer) {
   CabLayout layout;
   layout.fileSize = file.size();
   if (layout.fileSize < kFixedHeaderSize) Malformed("the file is too short for a cabinet header");
   unsigned char h[kSignedHeaderEnd];
-  file.Read(0, h, kFixedHeaderSize);
+  Read(file, 0, h, kFixedHeaderSize);
   if (std::memcmp(h, "MSCF", 4) != 0) Malformed("not a cabinet: no MSCF signature");
   layout.cabinetSize = Le32(h + 8);
   layout.filesOffset = Le32(h + 16);
@@ -272,7 +254,7 @@ CabLayout ParseLayout(const File& file, std::vector<unsigned char>& buffer) {
 
   std::uint64_t pos = kFixedHeaderSize;
   if (layout.flags & kFlagReservePresent) {
-    file.Read(kFixedHeaderSize, h + kFixedHeaderSize, kReserveFieldsEnd - kFixedHeaderSize);
+    Read(file, kFixedHeaderSize, h + kFixedHeaderSize, kReserveFieldsEnd - kFixedHeaderSize);
     layout.headerReserveSize = Le16(h + 36);
     layout.folderReserveSize = h[38];
     layout.dataReserveSize = h[39];
@@ -282,7 +264,7 @@ CabLayout ParseLayout(const File& file, std::vector<unsigned char>& buffer) {
     pos = kReserveFieldsEnd + layout.headerReserveSize;
     if (pos > layout.fileSize) Malformed("the header reserve runs past the end of the file");
     if (layout.headerReserveSize == kSignatureReserveSize) {
-      file.Read(kReserveFieldsEnd, h + kReserveFieldsEnd, kSignatureReserveSize);
+      Read(file, kReserveFieldsEnd, h + kReserveFieldsEnd, kSignatureReserveSize);
       if (Le32(h + 40) == kSignatureReserveMarker) {
         layout.signatureReserve = true;
         layout.signatureOffset = Le32(h + kSignatureOffsetField);
@@ -364,35 +346,29 @@ void RequireSignable(const CabLayout& layout) {
   Malformed("the cabinet has no signature reserve; prepare it for signing first");
 }
 
-void HashRange(const File& file, EVP_MD_CTX* ctx, std::vector<unsigned char>& buffer,
+void HashRange(const FileReader& file, EVP_MD_CTX* ctx, std::vector<unsigned char>& buffer,
                std::uint64_t begin, std::uint64_t end) {
   while (begin < end) {
     const std::size_t n =
         static_cast<std::size_t>(std::min<std::uint64_t>(end - begin, buffer.size()));
-    file.Read(begin, buffer.data(), n);
+    Read(file, begin, buffer.data(), n);
     if (EVP_DigestUpdate(ctx, buffer.data(), n) != 1) throw std::runtime_error("digest failed");
     begin += n;
   }
 }
 
-}  // namespace
-
-CabLayout ReadLayout(const std::string& path) {
-  File file(path, O_RDONLY);
-  std::vector<unsigned char> buffer(kChunkSize);
-  return ParseLayout(file, buffer);
-}
-
-void PrepareForSigning(const std::string& path) {
-  File file(path, O_RDWR);
-  std::vector<unsigned char> buffer(kChunkSize);
-  const CabLayout layout = ParseLayout(file, buffer);
-  RequireSignable(layout);
-
+// Writes the cabinet of `file` as signing prepares it into `out`: with the signature reserve
+// (inserted, every offset behind it moved, when the cabinet has none) and no signature area.
+template <typename Sink>
+void EmitPrepared(const FileReader& file, const CabLayout& layout, Sink& out,
+                  std::vector<unsigned char>& buffer) {
+  unsigned char head[kSignedHeaderEnd] = {};
   if (layout.signatureReserve) {
-    if (layout.fileSize > layout.cabinetSize) file.Resize(layout.cabinetSize);
-    file.WriteLe32(kSignatureOffsetField, layout.cabinetSize);
-    file.WriteLe32(kSignatureSizeField, 0);
+    Read(file, 0, head, sizeof head);
+    PutLe32(head + kSignatureOffsetField, layout.cabinetSize);
+    PutLe32(head + kSignatureSizeField, 0);
+    out.Append(head, sizeof head);
+    out.CopyFrom(file, kSignedHeaderEnd, layout.cabinetSize, buffer);
     return;
   }
   const bool hadReserveFields = layout.flags & kFlagReservePresent;
@@ -408,8 +384,7 @@ void PrepareForSigning(const std::string& path) {
     Malformed("the cabinet is too large to take a signature reserve");
   const std::uint32_t cabinetSize = layout.cabinetSize + growth;
 
-  unsigned char head[kSignedHeaderEnd] = {};
-  file.Read(0, head, kFixedHeaderSize);
+  Read(file, 0, head, kFixedHeaderSize);
   PutLe32(head + 8, cabinetSize);
   PutLe32(head + 16, layout.filesOffset + growth);
   PutLe16(head + 30, layout.flags | kFlagReservePresent);
@@ -420,25 +395,150 @@ void PrepareForSigning(const std::string& path) {
   PutLe32(head + kSignatureOffsetField, cabinetSize);
   PutLe32(head + kSignatureSizeField, 0);  // 52..59 stay zero
 
-  Replacement out(path, file.mode());
   out.Append(head, sizeof head);
   out.CopyFrom(file, insertAt, layout.folderTableOffset, buffer);  // the set names
   const auto entrySize = static_cast<std::size_t>(FolderEntrySize(layout));
-  ForEachEntry(file, layout.folderTableOffset, layout.folderCount, entrySize, buffer,
+  std::vector<unsigned char> entries(buffer.size());
+  ForEachEntry(file, layout.folderTableOffset, layout.folderCount, entrySize, entries,
                [&](unsigned char* entry, std::size_t) {
                  PutLe32(entry, Le32(entry) + growth);
                  out.Append(entry, entrySize);
                });
   out.CopyFrom(file, FolderTableEnd(layout), layout.cabinetSize, buffer);
+}
+
+// Hashes what is written to it as the Authenticode digest covers a prepared cabinet: all but
+// bytes 4..7 and 34..55.
+class DigestSink {
+ public:
+  explicit DigestSink(EVP_MD_CTX* ctx) : ctx_(ctx) {}
+  void Append(const void* data, std::size_t length) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    const std::uint64_t begin = pos_, end = pos_ + length;
+    for (const auto& [from, to] : kCovered) {
+      const std::uint64_t a = std::max(begin, from), b = std::min(end, to);
+      if (a < b && EVP_DigestUpdate(ctx_, p + (a - begin), static_cast<std::size_t>(b - a)) != 1)
+        throw std::runtime_error("digest failed");
+    }
+    pos_ = end;
+  }
+  void CopyFrom(const FileReader& in, std::uint64_t begin, std::uint64_t end,
+                std::vector<unsigned char>& buffer) {
+    while (begin < end) {
+      const std::size_t n =
+          static_cast<std::size_t>(std::min<std::uint64_t>(end - begin, buffer.size()));
+      Read(in, begin, buffer.data(), n);
+      Append(buffer.data(), n);
+      begin += n;
+    }
+  }
+  std::string Final() {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(ctx_, digest, &length) != 1) throw std::runtime_error("digest failed");
+    return std::string(reinterpret_cast<const char*>(digest), length);
+  }
+
+ private:
+  static constexpr std::pair<std::uint64_t, std::uint64_t> kCovered[] = {
+      {0, 4}, {8, 34}, {56, ~std::uint64_t{0}}};
+  EVP_MD_CTX* ctx_;
+  std::uint64_t pos_ = 0;
+};
+
+// The digest of the last file whose digest was worked out before it was read: a working copy
+// whose digest was taken from its source while it was written.
+struct DigestMemo {
+  formats::FileStamp stamp;
+  std::string md;
+  std::string digest;
+};
+std::mutex g_memoMutex;
+DigestMemo g_memo;
+
+}  // namespace
+
+CabLayout ReadLayout(const std::string& path) {
+  FileReader file(path);
+  std::vector<unsigned char> buffer(kChunkSize);
+  return ParseLayout(file, buffer);
+}
+
+void PrepareForSigning(const std::string& path) {
+  std::vector<unsigned char> buffer(kChunkSize);
+  CabLayout layout;
+  {
+    FileEditor file(path);
+    layout = ParseLayout(file, buffer);
+    RequireSignable(layout);
+    if (layout.signatureReserve) {
+      // None of these bytes is digested: a digest noted for the file stays good.
+      std::lock_guard lock(g_memoMutex);
+      const bool noted = g_memo.stamp == file.Stamp();
+      if (layout.fileSize > layout.cabinetSize) file.Resize(layout.cabinetSize);
+      if (layout.signatureOffset != layout.cabinetSize)
+        WriteLe32(file, kSignatureOffsetField, layout.cabinetSize);
+      if (layout.signatureAreaSize != 0) WriteLe32(file, kSignatureSizeField, 0);
+      if (noted) g_memo.stamp = file.Stamp();
+      return;
+    }
+  }
+  CopyPreparedForSigning(path, path);
+}
+
+void CopyPreparedForSigning(const std::string& source, const std::string& target) {
+  FileReader file(source);
+  std::vector<unsigned char> buffer(kChunkSize);
+  const CabLayout layout = ParseLayout(file, buffer);
+  RequireSignable(layout);
+  Replacement out(target, ModeOf(source));
+  EmitPrepared(file, layout, out, buffer);
   out.Commit();
 }
 
+void CopyForSigning(const std::string& source, const std::string& target) {
+  FileReader file(source);
+  std::vector<unsigned char> buffer(kChunkSize);
+  const CabLayout layout = ParseLayout(file, buffer);
+  RequireSignable(layout);
+  Replacement out(target, ModeOf(source), /*direct=*/true);
+  if (layout.signatureReserve)
+    out.CopyFrom(file, 0, layout.fileSize, buffer);
+  else
+    EmitPrepared(file, layout, out, buffer);
+  out.Commit();
+}
+
+std::string PreparedDigest(const std::string& source, const EVP_MD* md) {
+  FileReader file(source);
+  std::vector<unsigned char> buffer(kChunkSize);
+  const CabLayout layout = ParseLayout(file, buffer);
+  RequireSignable(layout);
+  EvpMdCtxPtr ctx(EVP_MD_CTX_new());
+  if (!ctx || !md || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
+    throw std::runtime_error("digest unavailable");
+  DigestSink sink(ctx.get());
+  EmitPrepared(file, layout, sink, buffer);
+  return sink.Final();
+}
+
+void RememberDigest(const std::string& path, const EVP_MD* md, const std::string& digest) {
+  const formats::FileStamp stamp = FileReader(path).Stamp();
+  std::lock_guard lock(g_memoMutex);
+  g_memo = {stamp, EVP_MD_get0_name(md), digest};
+}
+
 std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
-  File file(path, O_RDONLY);
+  FileReader file(path);
   std::vector<unsigned char> buffer(kChunkSize);
   const CabLayout layout = ParseLayout(file, buffer);
   if (!layout.signatureReserve) NoSignatureReserve();
   RequireSignable(layout);
+  if (md) {
+    std::lock_guard lock(g_memoMutex);
+    if (!g_memo.digest.empty() && g_memo.stamp == file.Stamp() && g_memo.md == EVP_MD_get0_name(md))
+      return g_memo.digest;
+  }
   EvpMdCtxPtr ctx(EVP_MD_CTX_new());
   if (!ctx || !md || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
     throw std::runtime_error("digest unavailable");
@@ -455,7 +555,7 @@ std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
 
 void WriteSignature(const std::string& path, const std::string& pkcs7Der) {
   const std::uint32_t length = CheckedSignatureLength(pkcs7Der);
-  File file(path, O_RDWR);
+  FileEditor file(path);
   std::vector<unsigned char> buffer(kChunkSize);
   const CabLayout layout = ParseLayout(file, buffer);
   if (!layout.signatureReserve) NoSignatureReserve();
@@ -465,55 +565,88 @@ void WriteSignature(const std::string& path, const std::string& pkcs7Der) {
     Malformed("the cabinet is too large to take a signature");
 
   file.Resize(layout.cabinetSize);
-  file.Write(layout.cabinetSize, pkcs7Der.data(), length);
+  file.WriteAt(layout.cabinetSize, pkcs7Der.data(), length);
   const unsigned char zeros[8] = {};
-  file.Write(layout.cabinetSize + length, zeros, padding);
-  file.WriteLe32(kSignatureOffsetField, layout.cabinetSize);
-  file.WriteLe32(kSignatureSizeField, static_cast<std::uint32_t>(area));
+  file.WriteAt(layout.cabinetSize + length, zeros, padding);
+  WriteLe32(file, kSignatureOffsetField, layout.cabinetSize);
+  WriteLe32(file, kSignatureSizeField, static_cast<std::uint32_t>(area));
 }
 
 std::string ReadSignature(const std::string& path) {
-  File file(path, O_RDONLY);
+  FileReader file(path);
   std::vector<unsigned char> buffer(kChunkSize);
   const CabLayout layout = ParseLayout(file, buffer);
   if (!layout.HasSignature()) return {};
   unsigned char head[6];
   const std::size_t available = std::min<std::size_t>(sizeof head, layout.signatureAreaSize);
-  file.Read(layout.signatureOffset, head, available);
+  Read(file, layout.signatureOffset, head, available);
   const auto size = DerElementSize(head, available);
   if (!size || *size > layout.signatureAreaSize)
     Malformed("the signature area does not start with a DER signature that fits it");
   if (*size > kMaxSignatureSize)
     Malformed("the signature of " + std::to_string(*size) + " bytes is larger than allowed");
   std::string der(static_cast<std::size_t>(*size), '\0');
-  file.Read(layout.signatureOffset, der.data(), der.size());
+  Read(file, layout.signatureOffset, der.data(), der.size());
   return der;
 }
+
+namespace {
+
+struct Replacing {
+  CabLayout layout;
+  std::uint32_t padding = 0;
+  std::uint32_t area = 0;
+};
+
+Replacing PlanReplacement(const FileReader& file, std::vector<unsigned char>& buffer,
+                          std::uint32_t oldSignatureLength, std::uint32_t length) {
+  Replacing plan;
+  plan.layout = ParseLayout(file, buffer);
+  if (!plan.layout.HasSignature()) Malformed("the cabinet has no signature to replace");
+  if (oldSignatureLength > plan.layout.signatureAreaSize)
+    throw std::invalid_argument("a signature of " + std::to_string(oldSignatureLength) +
+                                " bytes does not fit the signature area of " +
+                                std::to_string(plan.layout.signatureAreaSize));
+  // The old signature's padding carries over as it was, whatever the new length.
+  plan.padding = (plan.layout.signatureAreaSize - oldSignatureLength) & 0xFFFF;
+  const std::uint64_t area = std::uint64_t{length} + plan.padding;
+  if (plan.layout.signatureOffset + area > kMaxField)
+    Malformed("the cabinet is too large to take the signature");
+  plan.area = static_cast<std::uint32_t>(area);
+  return plan;
+}
+
+}  // namespace
 
 void ReplaceSignature(const std::string& path, std::uint32_t oldSignatureLength,
                       const std::string& finalDer) {
   const std::uint32_t length = CheckedSignatureLength(finalDer);
-  File file(path, O_RDONLY);
+  FileReader file(path);
   std::vector<unsigned char> buffer(kChunkSize);
-  const CabLayout layout = ParseLayout(file, buffer);
-  if (!layout.HasSignature()) Malformed("the cabinet has no signature to replace");
-  if (oldSignatureLength > layout.signatureAreaSize)
-    throw std::invalid_argument("a signature of " + std::to_string(oldSignatureLength) +
-                                " bytes does not fit the signature area of " +
-                                std::to_string(layout.signatureAreaSize));
-  // The old signature's padding carries over as it was, whatever the new length.
-  const std::uint32_t padding = (layout.signatureAreaSize - oldSignatureLength) & 0xFFFF;
-  const std::uint64_t area = std::uint64_t{length} + padding;
-  if (layout.signatureOffset + area > kMaxField)
-    Malformed("the cabinet is too large to take the signature");
-
-  Replacement out(path, file.mode());
+  const Replacing plan = PlanReplacement(file, buffer, oldSignatureLength, length);
+  Replacement out(path, ModeOf(path));
   out.CopyFrom(file, 0, kSignatureSizeField, buffer);
-  out.AppendLe32(static_cast<std::uint32_t>(area));
-  out.CopyFrom(file, kSignatureSizeField + 4, layout.signatureOffset, buffer);
+  out.AppendLe32(plan.area);
+  out.CopyFrom(file, kSignatureSizeField + 4, plan.layout.signatureOffset, buffer);
   out.Append(finalDer);
-  out.AppendZeros(padding);
+  out.AppendZeros(plan.padding);
   out.Commit();
+}
+
+void ReplaceSignatureInPlace(const std::string& path, std::uint32_t oldSignatureLength,
+                             const std::string& finalDer) {
+  const std::uint32_t length = CheckedSignatureLength(finalDer);
+  FileEditor file(path);
+  std::vector<unsigned char> buffer(kChunkSize);
+  const Replacing plan = PlanReplacement(file, buffer, oldSignatureLength, length);
+  try {
+    file.WriteAt(plan.layout.signatureOffset, finalDer);
+    file.WriteAt(plan.layout.signatureOffset + length, std::string(plan.padding, '\0'));
+    file.Resize(std::uint64_t{plan.layout.signatureOffset} + plan.area);
+    WriteLe32(file, kSignatureSizeField, plan.area);
+  } catch (const std::system_error& e) {
+    throw CabWriteError(e.code(), e.what());
+  }
 }
 
 const unsigned char kProbeCabinet[89] = {

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace corvane::cab {
 
@@ -30,6 +31,13 @@ namespace corvane::cab {
 class CabFormatError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// The new file of a rewrite could not be created or written (a full disk, say); the code is
+// the system's. Other I/O failures raise plain std::system_error.
+class CabWriteError : public std::system_error {
+ public:
+  using std::system_error::system_error;
 };
 
 inline constexpr std::uint16_t kFlagPrevCabinet = 0x0001;     // szCabinetPrev, szDiskPrev follow
@@ -84,6 +92,26 @@ CabLayout ReadLayout(const std::string& path);
 // digest differs between implementations; the first cabinet of a set (flag 0x0002) is signed.
 void PrepareForSigning(const std::string& path);
 
+// Writes the cabinet `source` as PrepareForSigning leaves it to `target` (beside which a
+// temporary file takes the bytes and is renamed over it), in one pass; `source` may be
+// `target`. Refuses what PrepareForSigning refuses.
+void CopyPreparedForSigning(const std::string& source, const std::string& target);
+
+// Copies `source` into the existing file `target` (a fresh working copy: it is written
+// directly) for signing in one pass: a cabinet without the signature reserve is written prepared,
+// one with it byte for byte, so that its signature can still be read. Refuses what
+// PrepareForSigning refuses.
+void CopyForSigning(const std::string& source, const std::string& target);
+
+// The Authenticode digest that `source` will have once prepared, worked out from `source`.
+std::string PreparedDigest(const std::string& source, const EVP_MD* md);
+
+// Tells AuthenticodeDigest the digest of `path` as it is now (its identity, size and time of
+// last change), so that a working copy whose digest was taken from its source while it was
+// written is not read again. Any change to the file makes the note void, except the ones of
+// PrepareForSigning, which touch no digested byte.
+void RememberDigest(const std::string& path, const EVP_MD* md, const std::string& digest);
+
 // The Authenticode digest with `md` of a cabinet that has the signature reserve: bytes 0..3,
 // 8..33 and 56..cbCabinet. Skipped are the header checksum (4..7), iCabinet, the reserve-size
 // fields and the first 16 bytes of the reserve (34..55, which hold the signature's place),
@@ -104,11 +132,19 @@ std::string ReadSignature(const std::string& path);
 // Replaces a signature of `oldSignatureLength` bytes, keeping the padding it had: every byte
 // before the signature stays, the size field becomes finalDer.size() + pad with
 // pad = (old size field - oldSignatureLength) & 0xFFFF, then come `finalDer` and pad zero
-// bytes. Written to a temporary file beside `path` that replaces it only when complete.
-// std::invalid_argument when `oldSignatureLength` exceeds the old size field or `finalDer` is
-// not a single DER element.
+// bytes. The signature starts where the reserve says (for a signature area as signing writes
+// it, that is file size - pad - oldSignatureLength; a pad of 64 KiB or more, which no signing
+// writes, loses its high bits and the file ends earlier). Written to a temporary file beside
+// `path` that replaces it only when complete. std::invalid_argument when `oldSignatureLength`
+// exceeds the old size field or `finalDer` is not a single DER element.
 void ReplaceSignature(const std::string& path, std::uint32_t oldSignatureLength,
                       const std::string& finalDer);
+
+// The same bytes written into `path` itself: only the signature area and the size field are
+// written, whatever the cabinet's size. For a working copy, which is thrown away when this
+// fails part way (a failure to write raises CabWriteError).
+void ReplaceSignatureInPlace(const std::string& path, std::uint32_t oldSignatureLength,
+                             const std::string& finalDer);
 
 // A complete 89-byte cabinet holding "123456.txt" = "123456" (MSZIP): something small and
 // known to sign when a cabinet signing needs to be tried without a user's file.

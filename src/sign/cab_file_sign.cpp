@@ -1,0 +1,68 @@
+#include "sign/cab_file_sign.h"
+
+#include <future>
+
+#include "app/status.h"
+#include "cert/cert_manager.h"
+#include "formats/cab/cab_image.h"
+#include "formats/file_reader.h"
+
+namespace corvane {
+namespace {
+
+formats::FileStamp StampOf(const std::string& path) {
+  try {
+    return formats::FileReader(path).Stamp();
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+}  // namespace
+
+bool CabFileSign::FillWorkingCopy(const std::string& source, const std::string& workingCopy) {
+  // The digest the prepared copy will have is taken from the source on a second core while
+  // the copy is written, so the copy need not be read again.
+  const EVP_MD* md = nullptr;
+  try {
+    SignerCertificate signer{manager_->certificate(), manager_->privateKey(), {}, false};
+    md = HashMd(ChooseHashAlgorithm(signer));
+  } catch (const std::exception&) {
+    // The signing itself reports what makes this fail.
+  }
+  const formats::FileStamp before = StampOf(source);
+  std::future<std::string> digest;
+  if (md)
+    digest = std::async(std::launch::async, [&source, md]() -> std::string {
+      try {
+        return cab::PreparedDigest(source, md);
+      } catch (const std::exception&) {
+        return {};
+      }
+    });
+  try {
+    cab::CopyForSigning(source, workingCopy);
+  } catch (const cab::CabFormatError&) {
+    // Not a cabinet that can be signed: a plain copy lets the signing service say so.
+    return false;
+  }
+  if (digest.valid()) {
+    const std::string value = digest.get();
+    if (!value.empty() && StampOf(source) == before) cab::RememberDigest(workingCopy, md, value);
+  }
+  return true;
+}
+
+void CabFileSign::EmbedSignedData(const std::string& path, const std::string& data) {
+  CFileSign::EmbedSignedData(path, data);
+  try {
+    cab::ReplaceSignatureInPlace(path, platformSignatureLength_, data);
+  } catch (const cab::CabWriteError& e) {
+    // The working copy could not take the final signature (a full disk, say).
+    RaiseStatus("%s, %s", "CabFileSign::EmbedSignedData", e.code().message().c_str());
+  } catch (const std::exception&) {
+    RaiseStatus("%s, %s", "CabFileSign::EmbedSignedData", StatusCodeText(StatusCode::Undefined));
+  }
+}
+
+}  // namespace corvane
