@@ -41,10 +41,10 @@ void PrintRows(const std::vector<SignTask>& rows) {
 
 int SignCommand(int argc, char** argv) {
   Arguments args;
-  if (auto error = ParseArguments(
-          argc, argv, 2,
-          {"pfx", "password", "password-file", "password-env", "cross-cert", "timestamp-host"},
-          {"append", "kernel", "rfc3161"}, args)) {
+  if (auto error = ParseArguments(argc, argv, 2,
+                                  {"pfx", "password", "password-file", "password-env", "cross-cert",
+                                   "timestamp-host", "scan-host"},
+                                  {"append", "kernel", "rfc3161"}, args)) {
     std::cerr << "sign: " << *error << "\n";
     return kExitUsage;
   }
@@ -59,6 +59,7 @@ int SignCommand(int argc, char** argv) {
     return kExitUsage;
   }
   if (auto host = args.Value("timestamp-host")) SetTimestampHost(*host);
+  if (auto host = args.Value("scan-host")) SetScanHost(*host);
 
   const SkinTexts& texts = MainTexts();
   SignRunSettings settings;
