@@ -6,5 +6,8 @@ namespace corvane::cli {
 int CertInfoCommand(int argc, char** argv);
 int SignCommand(int argc, char** argv);
 int VerifyCommand(int argc, char** argv);
+int CheckUpdateCommand(int argc, char** argv);
+int UpdateCommand(int argc, char** argv);
+int FeedbackCommand(int argc, char** argv);
 
 }  // namespace corvane::cli
