@@ -1,7 +1,5 @@
 #include "net/cloud_scan.h"
 
-#include <json/json.h>
-
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -15,6 +13,7 @@
 
 #include "app/status.h"
 #include "net/communicator.h"
+#include "net/json_body.h"
 #include "net/md5_digest.h"
 #include "net/server_hosts.h"
 
@@ -98,11 +97,9 @@ unsigned ParseScanAnswer(std::string_view answer) {
       answer.substr(open, close == std::string_view::npos || close < open ? std::string_view::npos
                                                                           : close - open + 1);
 
-  Json::Value root;
-  Json::CharReaderBuilder builder;
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-  std::string errors;
-  if (!reader->parse(object.data(), object.data() + object.size(), &root, &errors)) return 0;
+  const std::optional<Json::Value> parsed = ParseJson(object);
+  if (!parsed) return 0;
+  const Json::Value& root = *parsed;
   if (!root.isObject()) return 0;
 
   std::string status;

@@ -14,7 +14,12 @@ std::optional<Json::Value> ParseJson(std::string_view text) {
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value value;
   std::string errors;
-  if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors)) return std::nullopt;
+  try {
+    if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors))
+      return std::nullopt;
+  } catch (const Json::Exception&) {
+    return std::nullopt;  // the reader throws instead of failing on too deep a nesting
+  }
   return value;
 }
 

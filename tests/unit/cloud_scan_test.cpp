@@ -94,7 +94,7 @@ TEST(ScanQuery, BodyBytesAndSignatureForAFixedClockAndRandom) {
 
 TEST(ScanAnswer, LevelsAndFailuresOfTheAnswerText) {
   struct Case {
-    const char* answer;
+    std::string answer;
     std::optional<unsigned> level;  // nullopt: out of range
   } cases[] = {
       {R"({"status":"0","md5s":"d\t70\t"})", 70},
@@ -114,6 +114,7 @@ TEST(ScanAnswer, LevelsAndFailuresOfTheAnswerText) {
       {"\xEF\xBB\xBF \r\n{\"status\":\"0\",\"md5s\":\"d\\t75\"}\r\ntrailer", 75},
       {R"({"status":{"a":1},"md5s":"d\t70"})", 0},
       {"{not json", 0},
+      {"{\"status\":" + std::string(5000, '[') + "\"0\"}", 0},  // nesting the reader refuses
       {"no brace", std::nullopt},
       {"", std::nullopt},
   };

@@ -92,7 +92,7 @@ TEST_F(UsageStats, VersionReportGoesOncePerVersionAndOnlySuccessIsRemembered) {
 
 TEST_F(UsageStats, AnswerTypeDecides) {
   struct Case {
-    const char* answer;
+    std::string answer;
     const char* message;  // nullptr: passes
   } cases[] = {
       {R"({"type":"userActionResp"})", nullptr},
@@ -101,6 +101,7 @@ TEST_F(UsageStats, AnswerTypeDecides) {
       {R"({"msg":"no type"})", "type: , message: no type"},
       {R"({"type":{"x":1}})", "type: , message: "},
       {"{oops", "StatComm::CheckResponse, the answer is not JSON"},
+      {"{\"type\":" + std::string(5000, '['), "StatComm::CheckResponse, the answer is not JSON"},
       {"", "StatComm::CheckResponse, the answer is not JSON"},
   };
   for (const Case& c : cases) {
