@@ -1,6 +1,11 @@
 #include "net/feedback.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include "app/program_dir.h"
 #include "app/run_log.h"
@@ -122,6 +127,22 @@ TEST_F(Feedback, PlaceholdersAndBlanksAreRefusedAndTheContactPlaceholderIsDroppe
   EXPECT_NE(prepared.body->find("CGuiWnd::ExeSignTaskLoop, undefined["), std::string::npos);
   EXPECT_NE(session.Submit("", "x", "").body->find("\"msgType\" : \"null\""), std::string::npos);
   EXPECT_TRUE(server_.bodies().empty());
+}
+
+TEST_F(Feedback, ABusyLogReaderDelaysTheSubmissionOneSecondAtMost) {
+  // Opening a pipe without a writer blocks the reader until the test opens the other end.
+  const std::string pipe = home_ / "busy.log";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  FeedbackSession session(texts_, pipe, [this] { return Identity(); });
+  const auto start = std::chrono::steady_clock::now();
+  const auto prepared = session.Submit("bug", "It crashed", "");
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(session.errorLinesReady());
+  ASSERT_TRUE(prepared.body);
+  EXPECT_NE(prepared.body->find("\"loginfo\" : \"\",\n"), std::string::npos);
+  EXPECT_GE(elapsed, std::chrono::milliseconds(900));
+  EXPECT_LT(elapsed, std::chrono::seconds(3));
+  ::close(::open(pipe.c_str(), O_WRONLY));  // lets the reader finish
 }
 
 TEST_F(Feedback, ExchangeOutcomes) {
