@@ -22,6 +22,8 @@ std::string ExecutablePath() {
 
 }  // namespace
 
+std::string RunningExecutablePath() { return ExecutablePath(); }
+
 std::string ProgramDirectory() {
   {
     std::lock_guard lock(g_mutex);

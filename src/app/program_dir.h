@@ -13,6 +13,10 @@ std::string ProgramDirectory();
 // File name of the executable, e.g. "corvanecode-cli".
 std::string ProgramFileName();
 
+// Full path of the running executable itself, whatever the overrides say; empty when the
+// system cannot tell it.
+std::string RunningExecutablePath();
+
 // Overrides both for the rest of the process; an empty text restores the defaults.
 void SetProgramDirectory(const std::string& directory);
 void SetProgramFileName(const std::string& name);

@@ -14,5 +14,8 @@ int PfxCommand(int argc, char** argv);
 int SpcCommand(int argc, char** argv);
 int StoreCommand(int argc, char** argv);
 int InstallCommand(int argc, char** argv);
+int CheckUpdateCommand(int argc, char** argv);
+int UpdateCommand(int argc, char** argv);
+int FeedbackCommand(int argc, char** argv);
 
 }  // namespace corvane::cli

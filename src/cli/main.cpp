@@ -2,6 +2,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "app/update_hand_off.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 
@@ -17,12 +18,15 @@ Usage:
       to the Corvane hierarchy. Exit status 0 when it can sign, 3 when it is expired or
       not for code signing, 1 when the file or password is refused.
   corvanecode-cli sign --pfx FILE [password option] [--append] [--kernel]
-                      [--cross-cert FILE] [--timestamp-host HOST[:PORT]] [--rfc3161] FILE...
+                      [--cross-cert FILE] [--timestamp-host HOST[:PORT]] [--rfc3161]
+                      [--scan-host HOST[:PORT]] FILE...
       Signs each file in place with a timestamped Authenticode signature and prints
       one line per file with its outcome. --append nests the new signature beside
       the existing one; --kernel signs in kernel mode (drivers always are) and adds
       the kernel cross-certificates: built in for Corvane certificates, the file of
-      --cross-cert for others. Exit status 0 only when every file is complete.
+      --cross-cert for others. Each file is first looked up by its MD5 digest in
+      the file-reputation service and refused when it is malicious.
+      Exit status 0 only when every file is complete.
   corvanecode-cli sign --store-cert ISSUER:SERIAL|URI [key store options] [--append]
                       [--kernel] [--cross-cert FILE] [--timestamp-host HOST[:PORT]] FILE...
       Signs as above with a certificate of the user's store: a certificate on a PKCS #11
@@ -73,6 +77,14 @@ Usage:
       name) and prints one line per file. The first file that fails ends the run and no
       cabinet is written. --sign signs the cabinet right after, taking the options of
       sign (--pfx, --append, ...).
+  corvanecode-cli check-update [--update-host HOST[:PORT]] [--ca-bundle FILE]
+      Prints the current and the offered version and the release notes.
+  corvanecode-cli update [--update-host HOST[:PORT]] [--ca-bundle FILE]
+      Downloads a newer release beside this program and hands over to it, which
+      puts itself in this program's place.
+  corvanecode-cli feedback --type bug|advice --text T [--contact C]
+                          [--log-host HOST[:PORT]] [--ca-bundle FILE]
+      Sends a report or a suggestion with the last error lines of the run log.
   corvanecode-cli --help | --version
 
 Password options (first one given wins; none: empty password):
@@ -89,6 +101,9 @@ Key store options:
 
 Settings (environment):
   CORVANECODE_TIMESTAMP_HOST  timestamp server host[:port] (plain HTTP, /timestamp, /rfc3161)
+  CORVANECODE_SCAN_HOST     file-reputation service host[:port] (plain HTTP)
+  CORVANECODE_UPDATE_HOST   download server host[:port] (HTTPS, /download/)
+  CORVANECODE_LOG_HOST      log server host[:port] (HTTPS, /ReceiveFeedbackServer)
   CORVANECODE_TRUST         trusted roots for verify (files or directories, ':'-separated)
   CORVANECODE_PROGRAM_DIR   where RunLog/ is kept (default: beside the executable)
   CORVANECODE_CA_BUNDLE     CA certificates for HTTPS servers (default: the system's)
@@ -99,6 +114,9 @@ Settings (environment):
 
 int main(int argc, char** argv) {
   using namespace corvane::cli;
+  // Started by an update as its hand-off: the new program is now in place and running.
+  if (corvane::HandleUpdateHandOff(corvane::CommandLineFromArguments(argc, argv))) return kExitOk;
+  corvane::RemoveUpdateLeftover();
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
       !std::strcmp(argv[1], "help")) {
     std::cout << kUsage;
@@ -120,6 +138,9 @@ int main(int argc, char** argv) {
     if (!std::strcmp(argv[1], "spc")) return SpcCommand(argc, argv);
     if (!std::strcmp(argv[1], "store")) return StoreCommand(argc, argv);
     if (!std::strcmp(argv[1], "install")) return InstallCommand(argc, argv);
+    if (!std::strcmp(argv[1], "check-update")) return CheckUpdateCommand(argc, argv);
+    if (!std::strcmp(argv[1], "update")) return UpdateCommand(argc, argv);
+    if (!std::strcmp(argv[1], "feedback")) return FeedbackCommand(argc, argv);
   } catch (const std::exception& e) {
     std::cerr << "corvanecode-cli: " << e.what() << "\n";
     return kExitFailed;

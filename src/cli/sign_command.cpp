@@ -63,6 +63,7 @@ int SignFiles(const Arguments& args, const std::vector<std::string>& files,
     return kExitUsage;
   }
   if (auto host = args.Value("timestamp-host")) SetTimestampHost(*host);
+  if (auto host = args.Value("scan-host")) SetScanHost(*host);
 
   const SkinTexts& texts = MainTexts();
   SignRunSettings settings;

@@ -10,9 +10,8 @@ namespace corvane::cli {
 
 // The options the signing run reads.
 inline const std::vector<std::string> kSignValueOptions = {
-    "pfx",          "password",      "password-file",
-    "password-env", "cross-cert",    "timestamp-host",
-    "store-cert",   "pkcs11-module", "pin"};
+    "pfx",        "password",      "password-file", "password-env", "cross-cert", "timestamp-host",
+    "store-cert", "pkcs11-module", "pin",           "scan-host"};
 inline const std::vector<std::string> kSignFlagOptions = {"append", "kernel", "rfc3161"};
 
 // Signs `files` as "sign" does with the sign options of `args`, printing one line per file;

@@ -7,7 +7,7 @@
 namespace corvane {
 namespace {
 
-enum Setting { kTimestampHost, kScanHost, kDownloadBase, kLogServer, kCaBundle, kSettingCount };
+enum Setting { kTimestampHost, kScanHost, kUpdateHost, kLogHost, kCaBundle, kSettingCount };
 
 struct SettingInfo {
   const char* variable;
@@ -17,8 +17,8 @@ struct SettingInfo {
 constexpr SettingInfo kSettings[kSettingCount] = {
     {kTimestampHostVariable, "timestamp.corvane.example"},
     {kScanHostVariable, "scan.corvane.example"},
-    {kDownloadUrlVariable, "https://www.corvane.example/download/"},
-    {kLogUrlVariable, "https://log.corvane.example/ReceiveFeedbackServer"},
+    {kUpdateHostVariable, "www.corvane.example"},
+    {kLogHostVariable, "log.corvane.example"},
     {kCaBundleVariable, ""},
 };
 
@@ -44,8 +44,8 @@ void Override(Setting setting, std::string value) {
 
 std::string TimestampHost() { return Value(kTimestampHost); }
 std::string ScanHost() { return Value(kScanHost); }
-std::string DownloadBaseUrl() { return Value(kDownloadBase); }
-std::string LogServerUrl() { return Value(kLogServer); }
+std::string UpdateHost() { return Value(kUpdateHost); }
+std::string LogHost() { return Value(kLogHost); }
 std::string CaBundlePath() { return Value(kCaBundle); }
 
 std::string TimestampUrl() { return "http://" + TimestampHost() + "/timestamp"; }
@@ -53,15 +53,14 @@ std::string Rfc3161Url() { return "http://" + TimestampHost() + "/rfc3161"; }
 std::string ScanUrl() { return "http://" + ScanHost() + "/fileinfo_service.php"; }
 
 std::string DownloadUrl(const std::string& fileName) {
-  std::string url = DownloadBaseUrl();
-  if (!url.empty() && url.back() != '/') url += '/';
-  return url + fileName;
+  return "https://" + UpdateHost() + "/download/" + fileName;
 }
+std::string LogServerUrl() { return "https://" + LogHost() + "/ReceiveFeedbackServer"; }
 
 void SetTimestampHost(std::string host) { Override(kTimestampHost, std::move(host)); }
 void SetScanHost(std::string host) { Override(kScanHost, std::move(host)); }
-void SetDownloadBaseUrl(std::string url) { Override(kDownloadBase, std::move(url)); }
-void SetLogServerUrl(std::string url) { Override(kLogServer, std::move(url)); }
+void SetUpdateHost(std::string host) { Override(kUpdateHost, std::move(host)); }
+void SetLogHost(std::string host) { Override(kLogHost, std::move(host)); }
 void SetCaBundlePath(std::string path) { Override(kCaBundle, std::move(path)); }
 
 void ClearServerOverrides() {

@@ -3,11 +3,13 @@
 //
 //   timestamp host    CORVANECODE_TIMESTAMP_HOST  timestamp.corvane.example
 //   reputation host   CORVANECODE_SCAN_HOST       scan.corvane.example
-//   download base     CORVANECODE_DOWNLOAD_URL    https://www.corvane.example/download/
-//   log server        CORVANECODE_LOG_URL         https://log.corvane.example/ReceiveFeedbackServer
+//   download host     CORVANECODE_UPDATE_HOST     www.corvane.example
+//   log server host   CORVANECODE_LOG_HOST        log.corvane.example
 //   HTTPS CA bundle   CORVANECODE_CA_BUNDLE       empty: the system's trust store
 //
-// A host may carry ":port". An empty environment variable counts as unset.
+// A host may carry ":port"; schemes and paths are fixed (plain HTTP for the timestamp and
+// reputation services, HTTPS for the download and log servers). An empty environment
+// variable counts as unset.
 #pragma once
 
 #include <string>
@@ -16,14 +18,14 @@ namespace corvane {
 
 inline constexpr const char* kTimestampHostVariable = "CORVANECODE_TIMESTAMP_HOST";
 inline constexpr const char* kScanHostVariable = "CORVANECODE_SCAN_HOST";
-inline constexpr const char* kDownloadUrlVariable = "CORVANECODE_DOWNLOAD_URL";
-inline constexpr const char* kLogUrlVariable = "CORVANECODE_LOG_URL";
+inline constexpr const char* kUpdateHostVariable = "CORVANECODE_UPDATE_HOST";
+inline constexpr const char* kLogHostVariable = "CORVANECODE_LOG_HOST";
 inline constexpr const char* kCaBundleVariable = "CORVANECODE_CA_BUNDLE";
 
 std::string TimestampHost();
 std::string ScanHost();
-std::string DownloadBaseUrl();
-std::string LogServerUrl();
+std::string UpdateHost();
+std::string LogHost();
 // The CA bundle HTTPS peers are verified against; empty for the system's trust store.
 std::string CaBundlePath();
 
@@ -31,14 +33,15 @@ std::string CaBundlePath();
 std::string TimestampUrl();                            // http://HOST/timestamp
 std::string Rfc3161Url();                              // http://HOST/rfc3161
 std::string ScanUrl();                                 // http://HOST/fileinfo_service.php
-std::string DownloadUrl(const std::string& fileName);  // download base + fileName
+std::string DownloadUrl(const std::string& fileName);  // https://HOST/download/<fileName>
+std::string LogServerUrl();                            // https://HOST/ReceiveFeedbackServer
 
 // Overrides that win over the environment; an empty value is a value too (an empty CA
 // bundle means the system's store even when the environment names one).
 void SetTimestampHost(std::string host);
 void SetScanHost(std::string host);
-void SetDownloadBaseUrl(std::string url);
-void SetLogServerUrl(std::string url);
+void SetUpdateHost(std::string host);
+void SetLogHost(std::string host);
 void SetCaBundlePath(std::string path);
 
 // Drops every override made by the setters.

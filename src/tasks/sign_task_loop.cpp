@@ -6,6 +6,7 @@
 
 #include "app/run_log.h"
 #include "app/status.h"
+#include "net/cloud_scan.h"
 #include "sign/authenticode_verifier.h"
 #include "sign/file_sign.h"
 #include "sign/sign_type.h"
@@ -125,7 +126,8 @@ bool SignTaskRunner::CheckCrossCert(const std::vector<SignTask>& rows,
 }
 
 void SignTaskRunner::CheckNetwork() {
-  cloudReachable_ = hooks_.isCloudReachable ? hooks_.isCloudReachable() : false;
+  cloudReachable_ =
+      hooks_.isCloudReachable ? hooks_.isCloudReachable() : IsCloudReachable(kScanTimeLimitSeconds);
   bool timestampReachable =
       hooks_.isTimestampReachable ? hooks_.isTimestampReachable() : IsTimestampReachable();
   if (!timestampReachable && hooks_.showTip) hooks_.showTip(texts_.Get("TipMsgNotConn"));
@@ -133,10 +135,13 @@ void SignTaskRunner::CheckNetwork() {
 
 void SignTaskRunner::ExeVirusScan(std::vector<SignTask>& rows, std::size_t row,
                                   const SignRunSettings& settings) {
-  if (!cloudReachable_ || !hooks_.isFileClean) return;
+  if (!cloudReachable_) return;
   SetTaskState(rows, row, texts_.Get("UiTaskStateVirusScan"), settings.visiblePauses);
   try {
-    if (!hooks_.isFileClean(rows[row].path)) RaiseStatus(StatusCode::FileIsVirus);
+    const std::string& path = rows[row].path;
+    const bool clean =
+        hooks_.isFileClean ? hooks_.isFileClean(path) : IsFileClean(path, kScanTimeLimitSeconds);
+    if (!clean) RaiseStatus(StatusCode::FileIsVirus);
   } catch (const std::exception& e) {
     if (HasStatus(e, StatusCode::FileIsVirus)) throw ExceptionEx(e.what());
     LogError("%s, %s", "CGuiWnd::ExeVirusScan", e.what());

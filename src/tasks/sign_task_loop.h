@@ -49,7 +49,8 @@ struct SignRunHooks {
   std::function<void(const std::string& text)> showTip;
   // The kernel cross-certificate choice; returns the accepted path, empty when none.
   std::function<std::string(const ChainList& chain)> chooseCrossCert;
-  // The cloud file-reputation service; without hooks the run is unscanned.
+  // The cloud file-reputation service; without hooks the service of ScanUrl() is asked
+  // (IsCloudReachable and IsFileClean with the scan time limit).
   std::function<bool()> isCloudReachable;
   std::function<bool(const std::string& path)> isFileClean;  // raises when the scan fails
   std::function<bool()> isTimestampReachable;                // default: both timestamp URLs

@@ -2,6 +2,8 @@
 
 #include "fixtures/run_command.h"
 #include "fixtures/signing_environment.h"
+#include "net/md5_digest.h"
+#include "servers/network_services.h"
 
 namespace corvane {
 namespace {
@@ -40,6 +42,21 @@ TEST_F(CliSign, SignsVerifiesAndReportsEachFile) {
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_NE(r.out.find(untouched + ": Verify signature failed\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("the file is not signed"), std::string::npos);
+}
+
+TEST_F(CliSign, ScanHostOptionNamesTheReputationService) {
+  test::ReputationServer service;
+  std::string virus = env_.CopyImage("console-x64.exe", "virus.exe");
+  std::string dll = env_.CopyImage("library-x64.dll");
+  const std::string before = test::ReadFileBytes(virus);
+  service.SetAnswer(FileMd5Hex(virus), test::ReputationServer::Answer::Level70);
+  test::CommandResult r =
+      Cli({"sign", "--pfx", env_.rootA().pfxPath, "--scan-host", service.hostPort(), virus, dll});
+  EXPECT_EQ(r.exitStatus, 1) << r.err;
+  EXPECT_EQ(r.out, virus + ": Error:Viruses or malicious file\n" + dll + ": Complete\n");
+  EXPECT_EQ(test::ReadFileBytes(virus), before);
+  EXPECT_EQ(service.bodies().size(), 3u);  // the probe and one query per file
+  EXPECT_TRUE(env_.reputation().bodies().empty());
 }
 
 TEST_F(CliSign, KernelModeOutsideTheHierarchyNeedsAMatchingCrossCertificate) {

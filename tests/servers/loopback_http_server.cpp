@@ -1,6 +1,10 @@
 #include "servers/loopback_http_server.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -98,6 +102,22 @@ void LoopbackHttpServer::Dispatch(const httplib::Request& request, httplib::Resp
     response.status = 404;
   }
 }
+
+ClosedLoopbackPort::ClosedLoopbackPort() {
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (fd_ >= 0) ::close(fd_);
+    throw std::runtime_error("closed port: cannot bind 127.0.0.1");
+  }
+  port_ = ntohs(address.sin_port);
+}
+
+ClosedLoopbackPort::~ClosedLoopbackPort() { ::close(fd_); }
 
 namespace {
 

@@ -64,6 +64,22 @@ class LoopbackHttpServer {
   std::vector<Route> routes_;
 };
 
+// A port on 127.0.0.1 that refuses every connection: bound for the object's lifetime but never
+// listening, so no other program can take it meanwhile.
+class ClosedLoopbackPort {
+ public:
+  ClosedLoopbackPort();
+  ~ClosedLoopbackPort();
+  ClosedLoopbackPort(const ClosedLoopbackPort&) = delete;
+  ClosedLoopbackPort& operator=(const ClosedLoopbackPort&) = delete;
+  int port() const { return port_; }
+  std::string hostPort() const { return "127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
 // Throwaway TLS material for HTTPS tests, written as PEM files into one directory.
 struct LoopbackCertificates {
   std::string caCert;      // the test CA, to be trusted by the client under test

@@ -367,8 +367,8 @@ TEST_F(CommunicatorHttps, TestCaIsUntrustedWithoutTheSetting) {
 
 TEST(ServerHosts, DefaultsEnvironmentAndSettersBuildTheUrls) {
   ClearServerOverrides();
-  const char* variables[] = {kTimestampHostVariable, kScanHostVariable, kDownloadUrlVariable,
-                             kLogUrlVariable, kCaBundleVariable};
+  const char* variables[] = {kTimestampHostVariable, kScanHostVariable, kUpdateHostVariable,
+                             kLogHostVariable, kCaBundleVariable};
   std::vector<std::unique_ptr<ScopedEnvironment>> cleared;
   for (const char* variable : variables) {
     cleared.push_back(std::make_unique<ScopedEnvironment>(variable, ""));
@@ -384,25 +384,25 @@ TEST(ServerHosts, DefaultsEnvironmentAndSettersBuildTheUrls) {
   {
     ScopedEnvironment timestamp(kTimestampHostVariable, "127.0.0.1:8080");
     ScopedEnvironment scan(kScanHostVariable, "127.0.0.1:8081");
-    ScopedEnvironment download(kDownloadUrlVariable, "http://127.0.0.1:8082/dl");
-    ScopedEnvironment log(kLogUrlVariable, "http://127.0.0.1:8083/log");
+    ScopedEnvironment download(kUpdateHostVariable, "127.0.0.1:8082");
+    ScopedEnvironment log(kLogHostVariable, "127.0.0.1:8083");
     ScopedEnvironment ca(kCaBundleVariable, "/tmp/ca.pem");
     EXPECT_EQ(TimestampUrl(), "http://127.0.0.1:8080/timestamp");
     EXPECT_EQ(Rfc3161Url(), "http://127.0.0.1:8080/rfc3161");
     EXPECT_EQ(ScanUrl(), "http://127.0.0.1:8081/fileinfo_service.php");
-    EXPECT_EQ(DownloadUrl("corvanecode.exe"), "http://127.0.0.1:8082/dl/corvanecode.exe");
-    EXPECT_EQ(LogServerUrl(), "http://127.0.0.1:8083/log");
+    EXPECT_EQ(DownloadUrl("corvanecode.exe"), "https://127.0.0.1:8082/download/corvanecode.exe");
+    EXPECT_EQ(LogServerUrl(), "https://127.0.0.1:8083/ReceiveFeedbackServer");
     EXPECT_EQ(CaBundlePath(), "/tmp/ca.pem");
 
     SetTimestampHost("stamp:1");
     SetScanHost("scan:2");
-    SetDownloadBaseUrl("http://d:3/download/");
-    SetLogServerUrl("http://l:4/ReceiveFeedbackServer");
+    SetUpdateHost("d:3");
+    SetLogHost("l:4");
     SetCaBundlePath("");
     EXPECT_EQ(TimestampUrl(), "http://stamp:1/timestamp");
     EXPECT_EQ(ScanUrl(), "http://scan:2/fileinfo_service.php");
-    EXPECT_EQ(DownloadUrl("x.txt"), "http://d:3/download/x.txt");
-    EXPECT_EQ(LogServerUrl(), "http://l:4/ReceiveFeedbackServer");
+    EXPECT_EQ(DownloadUrl("x.txt"), "https://d:3/download/x.txt");
+    EXPECT_EQ(LogServerUrl(), "https://l:4/ReceiveFeedbackServer");
     EXPECT_EQ(CaBundlePath(), "");
 
     ClearServerOverrides();

@@ -1,0 +1,82 @@
+// The version check and the self-update, free of any window: each operation returns or
+// reports what the main window's button and the version window show (language keys of their
+// tables, colours as the skin files write them, progress), and never blocks on a window.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace corvane {
+
+// Text colours of the "check version" button, and of status lines (errors, progress).
+inline constexpr const char* kColourRed = "#00FF0000";
+inline constexpr const char* kColourGreen = "#0030A139";
+inline constexpr const char* kStatusRed = "#FFFF0000";
+inline constexpr const char* kStatusGreen = "#00279E36";
+
+// What the main window learns in its background check and hands to the version window.
+struct UpdateStatus {
+  bool hasNew = false;
+  std::string newVersion;
+  std::string currentVersion;
+  std::string notes;
+};
+
+// The main window's "check version" button after the background check.
+struct CheckVersionButton {
+  std::string textKey;  // "UiBtnCheckVerNew" or "UiBtnCheckVer"
+  std::string colour;   // red for a new release, green otherwise
+};
+
+// The main window's background check, once per start: reads the update document with the
+// notes element of the language (`XmlDespName`) and compares its version with
+// `currentVersion`. Sets `status.hasNew` when the offer is newer. A failure is written to the
+// run log and gives nullopt: the button stays as it is. `busy` is set while it runs.
+std::optional<CheckVersionButton> VersionCheckThread(UpdateStatus& status,
+                                                     const std::string& notesElement,
+                                                     const std::string& currentVersion,
+                                                     std::atomic<bool>& busy);
+
+// What the version window shows after its own check.
+struct UpdateCheckView {
+  std::string stateKey;      // "StateHaveNew", "StateIsNew" or "StateNotConnect"
+  std::string notes;         // the release notes; empty with notesKey "DespNone"
+  std::string notesKey;      // "DespNone" when there are no notes to show
+  bool offerUpdate = false;  // btExeUpdate updates; otherwise it reads "BtnExeUpdateName"
+  bool showNewVersion = false;
+};
+
+// The version window's check: uses `status` as the main window passed it when it already
+// knows of a newer release, else reads the document itself (updating `status`).
+UpdateCheckView UpdateCheckThread(UpdateStatus& status, const std::string& notesElement,
+                                  const std::string& currentVersion);
+
+// How the update waits for the main window's workers: it raises the stop request, then polls
+// until no worker is busy.
+struct WorkerStop {
+  std::function<void()> requestStop;
+  std::function<bool()> anyBusy;
+};
+
+// What the version window shows while updating: a state key with its colour, the progress.
+struct UpdateProgress {
+  std::function<void(const std::string& stateKey, const char* colour)> state;
+  std::function<void(int percent)> progress;
+};
+
+enum class UpdateOutcome {
+  Closed,   // no newer release known: the window just closes
+  Started,  // the new executable runs the hand-off; end this process now with exit code 0
+  Failed,   // "StateUpdateFail" shown, the error logged; the running version is untouched
+};
+
+// The update: downloads "corvanecode.exe" from the download server over verified TLS to
+// "corvanecode.new.exe" beside `runningExecutable` (a temporary name first, renamed once
+// complete), makes it executable and starts it with the quoted hand-off argument naming
+// `runningExecutable`.
+UpdateOutcome ExeUpdateThread(const UpdateStatus& status, const UpdateProgress& report,
+                              const WorkerStop& workers, const std::string& runningExecutable);
+
+}  // namespace corvane

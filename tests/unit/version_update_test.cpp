@@ -1,0 +1,195 @@
+#include "net/version_update.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/own_version.h"
+#include "app/program_dir.h"
+#include "app/status.h"
+#include "fixtures/temp_dir.h"
+#include "net/server_hosts.h"
+#include "net/update_comm.h"
+#include "servers/network_services.h"
+
+namespace corvane {
+namespace {
+
+using test::UpdateDocument;
+
+TEST(CompareVersions, NumbersInTurnAndLengthBreaksTies) {
+  struct Case {
+    const char* a;
+    const char* b;
+    int sign;
+  } cases[] = {
+      {"2.0.0.10", "2.0.0.9", 1}, {"2.0.0.9", "2.0.0.10", -1}, {"2.0.0.3", "2.0.0.3", 0},
+      {"2.0.1", "2.0.1.0", -1},   {"2.0.1.0", "2.0.1", 1},     {"3", "2.9.9.9", 1},
+      {"", "2.0.0.1", -1},        {"2.0.0.1", "", 1},          {"", "", 0},
+      {"2.x.0.1", "2.0.0.1", 0},  {"2.1a.0", "2.1.0", 0},      {"10.0", "9.99", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+    const int result = CompareVersions(c.a, c.b);
+    EXPECT_EQ((result > 0) - (result < 0), c.sign);
+  }
+  EXPECT_EQ(CompareVersions("2.0.0.10", "2.0.0.7"), 3);
+  EXPECT_EQ(FourPartVersion("0.1.0"), "0.1.0.0");
+  EXPECT_EQ(FourPartVersion("2.0.0.3"), "2.0.0.3");
+  EXPECT_EQ(FourPartVersion("x"), "");
+  EXPECT_EQ(OwnVersion(), FourPartVersion(CORVANE_VERSION));
+}
+
+class VersionCheck : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new test::TempDir;
+    certificates_ = new test::LoopbackCertificates(test::WriteLoopbackCertificates(dir_->path()));
+  }
+  static void TearDownTestSuite() {
+    delete certificates_;
+    delete dir_;
+  }
+  void SetUp() override {
+    SetProgramDirectory(logDir_.path());
+    SetCaBundlePath(certificates_->caCert);
+    SetUpdateHost(server_.hostPort());
+  }
+  void TearDown() override {
+    ClearServerOverrides();
+    SetProgramDirectory("");
+  }
+  std::string Log() {
+    return test::ReadFileBytes(logDir_ / ("RunLog/" + ProgramFileName() + ".log"));
+  }
+
+  static test::TempDir* dir_;
+  static test::LoopbackCertificates* certificates_;
+  test::TempDir logDir_;
+  test::DownloadServer server_{*certificates_};
+};
+
+test::TempDir* VersionCheck::dir_ = nullptr;
+test::LoopbackCertificates* VersionCheck::certificates_ = nullptr;
+
+TEST_F(VersionCheck, DocumentVariants) {
+  const std::string url = DownloadUrl(kUpdateDocumentName);
+  struct Case {
+    UpdateDocument document;
+    const char* notesElement;
+    std::optional<VersionInfo> info;  // nullopt: "UpdateComm::GetVerInfo"
+  } cases[] = {
+      {UpdateDocument::Normal, "desp-en", VersionInfo{"2.0.0.10", "Fixed several problems."}},
+      {UpdateDocument::Normal, "desp-cn", VersionInfo{"2.0.0.10", "修复了若干问题"}},
+      {UpdateDocument::SecondEntry, "desp-en", VersionInfo{"2.0.0.10", "Fixed several problems."}},
+      {UpdateDocument::MissingNotes, "desp-en", std::nullopt},
+      {UpdateDocument::NoMatchingEntry, "desp-en", std::nullopt},
+      {UpdateDocument::NotXml, "desp-en", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.document));
+    server_.SetDocument(c.document, "2.0.0.10");
+    if (c.info) {
+      const VersionInfo info = UpdateComm::GetVerInfo(url, kUpdateExecutableName, c.notesElement);
+      EXPECT_EQ(info.version, c.info->version);
+      EXPECT_EQ(info.notes, c.info->notes);
+    } else {
+      try {
+        UpdateComm::GetVerInfo(url, kUpdateExecutableName, c.notesElement);
+        ADD_FAILURE() << "no failure";
+      } catch (const ExceptionEx& e) {
+        EXPECT_STREQ(e.what(), "UpdateComm::GetVerInfo");
+      }
+    }
+  }
+  // The entry name is matched exactly, case included.
+  server_.SetDocument(UpdateDocument::Normal, "2.0.0.10");
+  EXPECT_THROW(UpdateComm::GetVerInfo(url, "CorvaneCode.exe", "desp-en"), ExceptionEx);
+  // A server whose certificate the bundle does not vouch for is not asked.
+  SetCaBundlePath("");
+  EXPECT_THROW(UpdateComm::GetVerInfo(url, kUpdateExecutableName, "desp-en"), ExceptionEx);
+}
+
+TEST_F(VersionCheck, MainButtonAndVersionWindowAgree) {
+  std::atomic<bool> busy{false};
+  server_.SetDocument(UpdateDocument::Normal, "2.0.0.10");
+  UpdateStatus status;
+  auto button = VersionCheckThread(status, "desp-en", "2.0.0.2", busy);
+  ASSERT_TRUE(button);
+  EXPECT_EQ(button->textKey, "UiBtnCheckVerNew");
+  EXPECT_EQ(button->colour, "#00FF0000");
+  EXPECT_TRUE(status.hasNew);
+  EXPECT_FALSE(busy);
+
+  // The window given the main window's data shows it without asking again.
+  const int requests = server_.requestCount();
+  UpdateCheckView view = UpdateCheckThread(status, "desp-en", "2.0.0.2");
+  EXPECT_EQ(view.stateKey, "StateHaveNew");
+  EXPECT_EQ(view.notes, "Fixed several problems.");
+  EXPECT_TRUE(view.offerUpdate);
+  EXPECT_EQ(server_.requestCount(), requests);
+  // On its own it comes to the same view.
+  UpdateStatus fresh;
+  view = UpdateCheckThread(fresh, "desp-en", "2.0.0.2");
+  EXPECT_EQ(view.stateKey, "StateHaveNew");
+  EXPECT_EQ(fresh.newVersion, "2.0.0.10");
+
+  // Equal versions.
+  UpdateStatus same;
+  button = VersionCheckThread(same, "desp-en", "2.0.0.10", busy);
+  ASSERT_TRUE(button);
+  EXPECT_EQ(button->textKey, "UiBtnCheckVer");
+  EXPECT_EQ(button->colour, "#0030A139");
+  view = UpdateCheckThread(same, "desp-en", "2.0.0.10");
+  EXPECT_EQ(view.stateKey, "StateIsNew");
+  EXPECT_EQ(view.notesKey, "DespNone");
+  EXPECT_FALSE(view.offerUpdate);
+  EXPECT_EQ(ExeUpdateThread(same, {}, {}, "/nonexistent/corvanecode"), UpdateOutcome::Closed);
+
+  // No document: the button stays, the failure is logged; the window is not connected.
+  server_.SetDocument(UpdateDocument::MissingNotes, "2.0.0.10");
+  UpdateStatus missing;
+  EXPECT_FALSE(VersionCheckThread(missing, "desp-en", "2.0.0.2", busy));
+  EXPECT_FALSE(missing.hasNew);
+  EXPECT_NE(Log().find("[Error] CGuiWnd::VersionCheckThread, UpdateComm::GetVerInfo"),
+            std::string::npos);
+  view = UpdateCheckThread(missing, "desp-en", "2.0.0.2");
+  EXPECT_EQ(view.stateKey, "StateNotConnect");
+  EXPECT_FALSE(view.showNewVersion);
+}
+
+TEST_F(VersionCheck, FailedDownloadLeavesTheRunningProgramAloneAndShowsUpdateFail) {
+  test::TempDir install;
+  const std::string running = install / "corvanecode";
+  test::WriteFileBytes(running, "running program");
+  UpdateStatus status{true, "2.0.0.10", "2.0.0.2", "notes"};
+  struct Case {
+    const char* name;
+    std::string executable;  // empty: the transfer is cut short
+  } cases[] = {{"cut short", ""}, {"not a program", "<html>Not Found</html>"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    server_.SetExecutable(c.executable);
+    std::vector<std::string> states;
+    std::vector<int> progress;
+    bool stopRequested = false;
+    UpdateProgress report{[&](const std::string& key, const char*) { states.push_back(key); },
+                          [&](int percent) { progress.push_back(percent); }};
+    int busyLooks = 0;
+    WorkerStop workers{[&] { stopRequested = true; }, [&] { return ++busyLooks < 3; }};
+
+    EXPECT_EQ(ExeUpdateThread(status, report, workers, running), UpdateOutcome::Failed);
+    EXPECT_EQ(states, (std::vector<std::string>{"StateUpdateing", "StateUpdateFail"}));
+    EXPECT_TRUE(stopRequested);
+    EXPECT_EQ(busyLooks, 3);
+    EXPECT_EQ(progress.front(), 20);
+    EXPECT_EQ(test::ReadFileBytes(running), "running program");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(install.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+  }
+  EXPECT_NE(Log().find("[Error] VerWnd::ExeUpdateThread, "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvane
