@@ -76,4 +76,12 @@ class FileEditor : public FileReader {
   void Resize(std::uint64_t length);
 };
 
+// The stamp of a file (which file, its length, when it was written); empty when it cannot be
+// read.
+FileStamp StampOf(const std::string& path);
+
+// Copies all of `in` into the empty `out`, in the kernel where it can (no trip through user
+// memory), else through a buffer. False when a read or write fails.
+bool CopyContents(int in, int out);
+
 }  // namespace corvane::formats

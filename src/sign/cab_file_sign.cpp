@@ -8,17 +8,7 @@
 #include "formats/file_reader.h"
 
 namespace corvane {
-namespace {
-
-formats::FileStamp StampOf(const std::string& path) {
-  try {
-    return formats::FileReader(path).Stamp();
-  } catch (const std::exception&) {
-    return {};
-  }
-}
-
-}  // namespace
+namespace {}  // namespace
 
 bool CabFileSign::FillWorkingCopy(const std::string& source, const std::string& workingCopy) {
   // The digest the prepared copy will have is taken from the source on a second core while
@@ -30,7 +20,7 @@ bool CabFileSign::FillWorkingCopy(const std::string& source, const std::string& 
   } catch (const std::exception&) {
     // The signing itself reports what makes this fail.
   }
-  const formats::FileStamp before = StampOf(source);
+  const formats::FileStamp before = formats::StampOf(source);
   std::future<std::string> digest;
   if (md)
     digest = std::async(std::launch::async, [&source, md]() -> std::string {
@@ -48,7 +38,8 @@ bool CabFileSign::FillWorkingCopy(const std::string& source, const std::string& 
   }
   if (digest.valid()) {
     const std::string value = digest.get();
-    if (!value.empty() && StampOf(source) == before) cab::RememberDigest(workingCopy, md, value);
+    if (!value.empty() && formats::StampOf(source) == before)
+      cab::RememberDigest(workingCopy, md, value);
   }
   return true;
 }

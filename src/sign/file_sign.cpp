@@ -15,6 +15,7 @@
 #include "cert/cert_manager.h"
 #include "crypto/signed_message.h"
 #include "formats/catalog/catalog_io.h"
+#include "formats/file_reader.h"
 #include "formats/msi/msi_package.h"
 #include "formats/pe/pe_image.h"
 #include "sign/authenticode_verifier.h"
@@ -45,32 +46,6 @@ std::string FileNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Copies in the kernel where it can (no trip through user memory), else through a buffer.
-bool CopyContents(int in, int out) {
-  for (;;) {
-    ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
-    if (n == 0) return true;
-    if (n > 0) continue;
-    if (errno == EINTR) continue;
-    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return false;
-    break;
-  }
-  if (::lseek(in, 0, SEEK_SET) < 0 || ::lseek(out, 0, SEEK_SET) < 0 || ::ftruncate(out, 0) != 0)
-    return false;
-  std::string buffer(1 << 20, '\0');
-  for (;;) {
-    ssize_t n = ::read(in, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n == 0;
-    for (ssize_t done = 0; done < n;) {
-      ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) return false;
-      done += w;
-    }
-  }
-}
-
 // The working copy: a hidden file beside the destination, so that publishing it is a rename
 // on the same file system. Copies the source into it (`fill` may write it instead); raises
 // "undefined" on failure.
@@ -90,7 +65,7 @@ std::string MakeWorkingCopy(const std::string& source, const std::string& destin
     ::unlink(pattern.c_str());
     RaiseStatus(StatusCode::Undefined);
   }
-  bool ok = in >= 0 && (filled || CopyContents(in, out));
+  bool ok = in >= 0 && (filled || formats::CopyContents(in, out));
   struct stat st {};
   if (ok && ::fstat(in, &st) == 0)
     ok = ::chmod(pattern.c_str(), (st.st_mode | S_IWUSR) & 07777) == 0;

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/file_publish.h"
 #include "app/run_log.h"
 #include "app/status.h"
 #include "formats/catalog/catalog_file.h"
@@ -21,12 +22,6 @@ namespace {
 std::string FileNameOf(const std::string& path) {
   std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string DirectoryOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -50,26 +45,6 @@ std::string_view Trim(std::string_view text) {
 
 // Writes `bytes` to a new file beside `path` and renames it over `path`; `mode` is the new
 // file's permission bits. False, with nothing changed at `path`, when any step fails.
-bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode) {
-  std::string temp = DirectoryOf(path) + "/." + FileNameOf(path) + ".XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool ok = true;
-  for (std::size_t done = 0; ok && done < bytes.size();) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      ok = false;
-    else
-      done += static_cast<std::size_t>(n);
-  }
-  ok = ok && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  if (::close(fd) != 0) ok = false;
-  ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
-}
-
 mode_t NewFileMode() {
   mode_t mask = ::umask(0);
   ::umask(mask);
@@ -139,7 +114,7 @@ std::string SetVersionCatalogFile(const std::string& text, const std::string& va
 
 // Stores the catalog at `productPath`; raises "undefined" when it cannot be written.
 void PersistCatalog(const catalog::Catalog& store, const std::string& productPath) {
-  if (!ReplaceFile(productPath, catalog::Encode(store), NewFileMode()))
+  if (!PublishFile(productPath, catalog::Encode(store), NewFileMode()))
     RaiseStatus(StatusCode::Undefined);
 }
 
@@ -167,7 +142,7 @@ bool WriteInfCatalogFile(const std::string& rowPath, const std::string& productP
     updated = SetVersionCatalogFile(bytes, value);
   }
   if (updated == bytes) return true;
-  return ReplaceFile(rowPath, updated, st.st_mode & 07777);
+  return PublishFile(rowPath, updated, st.st_mode & 07777);
 }
 
 std::string CreateCat(std::vector<SignTask>& rows, const std::string& productPath,

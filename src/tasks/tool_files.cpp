@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "formats/file_reader.h"
+
 namespace corvane {
 namespace {
 
@@ -27,31 +29,6 @@ void ClearReadOnly(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR))
     ::chmod(path.c_str(), (st.st_mode | S_IWUSR) & 07777);
-}
-
-bool CopyContents(int in, int out) {
-  for (;;) {
-    const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 64u << 20, 0);
-    if (n == 0) return true;
-    if (n > 0) continue;
-    if (errno == EINTR) continue;
-    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return false;
-    break;
-  }
-  if (::lseek(in, 0, SEEK_SET) < 0 || ::lseek(out, 0, SEEK_SET) < 0 || ::ftruncate(out, 0) != 0)
-    return false;
-  std::vector<char> buffer(1 << 20);
-  for (;;) {
-    const ssize_t n = ::read(in, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n == 0;
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) return false;
-      done += w;
-    }
-  }
 }
 
 }  // namespace
@@ -85,7 +62,7 @@ bool CopyFileForce(const std::string& source, const std::string& target) {
     ::umask(mask);
     mode = 0666 & ~mask;
   }
-  bool ok = CopyContents(in, out) && ::fchmod(out, mode) == 0 && ::fsync(out) == 0;
+  bool ok = formats::CopyContents(in, out) && ::fchmod(out, mode) == 0 && ::fsync(out) == 0;
   ::close(in);
   if (::close(out) != 0) ok = false;
   ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;

@@ -86,14 +86,6 @@ void Forget(const formats::FileStamp& stamp) {
   });
 }
 
-formats::FileStamp StampOf(const std::string& path) {
-  try {
-    return formats::FileReader(path).Stamp();
-  } catch (const std::exception&) {
-    return {};
-  }
-}
-
 }  // namespace
 
 const std::u16string kSignatureStream = u"\u0005DigitalSignature";
@@ -104,7 +96,7 @@ bool LooksLikePackage(const std::string& path) { return cfb::LooksLikeCompoundFi
 void CheckPackage(const std::string& path) { CompoundFile file(path); }
 
 std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
-  const formats::FileStamp stamp = StampOf(path);
+  const formats::FileStamp stamp = formats::StampOf(path);
   const std::string mdName = EVP_MD_get0_name(md);
   if (std::string known = Recall(stamp, mdName); !known.empty()) return known;
   CompoundFile file(path);
@@ -118,14 +110,15 @@ std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
   unsigned int size = 0;
   EVP_DigestFinal_ex(ctx.get(), out, &size);
   std::string digest(reinterpret_cast<char*>(out), size);
-  if (stamp.size != 0 && StampOf(path) == stamp) Remember({stamp, mdName, digest});
+  if (stamp.size != 0 && formats::StampOf(path) == stamp) Remember({stamp, mdName, digest});
   return digest;
 }
 
 void NoteIdenticalCopy(const std::string& original, const formats::FileStamp& originalStamp,
                        const std::string& copy) {
-  const formats::FileStamp copyStamp = StampOf(copy);
-  if (!(StampOf(original) == originalStamp) || copyStamp.size != originalStamp.size) return;
+  const formats::FileStamp copyStamp = formats::StampOf(copy);
+  if (!(formats::StampOf(original) == originalStamp) || copyStamp.size != originalStamp.size)
+    return;
   std::vector<RememberedDigest> found;
   {
     std::lock_guard lock(g_digestsMutex);
@@ -156,7 +149,7 @@ bool RemoveExtendedSignature(const std::string& path) {
     CompoundFile file(path, /*writable=*/true);
     removed = file.RemoveRootStream(kSignatureExStream);
   }
-  if (removed) Forget(StampOf(path));
+  if (removed) Forget(formats::StampOf(path));
   return removed;
 }
 

@@ -411,14 +411,6 @@ void NoteIdenticalCopy(const std::string& original, const formats::FileStamp& or
   }
 }
 
-formats::FileStamp StampOf(const std::string& path) {
-  try {
-    return FileReader(path).Stamp();
-  } catch (const std::exception&) {
-    return {};
-  }
-}
-
 void AlignForCertificateTable(const std::string& path) {
   FileEditor file(path);
   Guarded([&] {

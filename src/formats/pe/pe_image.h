@@ -73,9 +73,7 @@ void ReplaceSignature(const std::string& path, const std::string& pkcs7Der);
 // Removes the certificate table (security entry zeroed, table cut off, checksum updated).
 void RemoveSignatures(const std::string& path);
 
-// The stamp of a file (which file, its length, when it was written); empty when it cannot be
-// read.
-formats::FileStamp StampOf(const std::string& path);
+using formats::StampOf;
 
 // Tells the module that `copy` was just made byte for byte from `original`, which had
 // `originalStamp` before the copy began and still has it: what a digest pass over the original

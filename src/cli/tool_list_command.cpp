@@ -1,11 +1,14 @@
-// corvanecode-cli cat: the catalog run of the CAB/CAT tool, one line per file with its row
-// text, and with --sign the signing of the new catalog right after ("Create and Sign").
+// corvanecode-cli cab / cat: the cabinet and catalog runs of the CAB/CAT tool, one line per
+// file with its row text, and with --sign the signing of the new product right after
+// ("Create and Sign").
 #include <filesystem>
+#include <functional>
 #include <iostream>
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "cli/sign_files.h"
+#include "tasks/create_cab.h"
 #include "tasks/create_cat.h"
 
 namespace corvane::cli {
@@ -17,32 +20,37 @@ std::string Absolute(const std::string& path) {
   return ec ? path : absolute.lexically_normal().string();
 }
 
-}  // namespace
+using CreateProduct =
+    std::function<std::string(std::vector<SignTask>&, const std::string&, const SkinTexts&)>;
 
-int CatCommand(int argc, char** argv) {
+// `command` is "cab" or "cat", `product` what it makes ("cabinet", "catalog").
+int ToolListCommand(int argc, char** argv, const std::string& command, const std::string& product,
+                    const CreateProduct& create) {
   std::vector<std::string> values = kSignValueOptions;
   values.push_back("out");
   std::vector<std::string> flags = kSignFlagOptions;
   flags.push_back("sign");
   Arguments args;
   if (auto error = ParseArguments(argc, argv, 2, values, flags, args)) {
-    std::cerr << "cat: " << *error << "\n";
+    std::cerr << command << ": " << *error << "\n";
     return kExitUsage;
   }
   std::optional<std::string> out = args.Value("out");
   if (!out || out->empty()) {
-    std::cerr << "cat: name the catalog to write with --out FILE (see --help)\n";
+    std::cerr << command << ": name the " << product << " to write with --out FILE (see --help)\n";
     return kExitUsage;
   }
   if (!args.Flag("sign")) {
     for (const auto& [name, value] : args.values)
       if (name != "out") {
-        std::cerr << "cat: --" << name << " signs the catalog: give --sign as well\n";
+        std::cerr << command << ": --" << name << " signs the " << product
+                  << ": give --sign as well\n";
         return kExitUsage;
       }
     for (const auto& [name, set] : args.flags)
       if (set && name != "sign") {
-        std::cerr << "cat: --" << name << " signs the catalog: give --sign as well\n";
+        std::cerr << command << ": --" << name << " signs the " << product
+                  << ": give --sign as well\n";
         return kExitUsage;
       }
   }
@@ -55,12 +63,12 @@ int CatCommand(int argc, char** argv) {
   std::vector<SignTask> rows;
   for (const std::string& path : args.operands)
     rows.push_back({Absolute(path), texts.Get("UiTaskStateWait")});
-  const std::string product = Absolute(*out);
+  const std::string productPath = Absolute(*out);
 
   std::string stored;
   bool failed = false;
   try {
-    stored = CreateCat(rows, product, texts);
+    stored = create(rows, productPath, texts);
   } catch (const std::exception&) {
     failed = true;  // logged by the run; the user sees the unknown-error text
   }
@@ -71,7 +79,21 @@ int CatCommand(int argc, char** argv) {
   }
   if (stored.empty()) return kExitFailed;
   if (!args.Flag("sign")) return kExitOk;
-  return SignFiles(args, {stored}, "cat");
+  return SignFiles(args, {stored}, command);
+}
+
+}  // namespace
+
+int CabCommand(int argc, char** argv) {
+  return ToolListCommand(argc, argv, "cab", "cabinet",
+                         [](std::vector<SignTask>& rows, const std::string& path,
+                            const SkinTexts& texts) { return CreateCab(rows, path, texts); });
+}
+
+int CatCommand(int argc, char** argv) {
+  return ToolListCommand(argc, argv, "cat", "catalog",
+                         [](std::vector<SignTask>& rows, const std::string& path,
+                            const SkinTexts& texts) { return CreateCat(rows, path, texts); });
 }
 
 }  // namespace corvane::cli
