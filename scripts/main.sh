@@ -1,19 +1,24 @@
 #!/usr/bin/env bash
-# The main job: installs what is needed, builds, and signs sample Windows images with a
-# freshly issued certificate of the Corvane test hierarchy, timestamped by the bundled test
-# timestamp server on 127.0.0.1, then verifies them (with our verifier and osslsigncode).
+# The main job: installs what is needed, builds, and signs sample Windows files (images, an
+# installer package, a cabinet and a catalog made on the spot) with a freshly issued
+# certificate of the Corvane test hierarchy, timestamped by the bundled test timestamp server
+# and checked by the bundled file-reputation service, both on 127.0.0.1, then verifies them
+# (with our verifier and osslsigncode).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/install-deps.sh"
 cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C "$top/build" corvanecode-cli corvane-test-tsa corvane_test_images
+ninja -C "$top/build" corvanecode-cli corvane-test-tsa corvane-test-services corvane_test_images \
+  corvane_test_packages
 cli="$top/build/corvanecode-cli"
 images="$top/build/tests/fixtures/images"
 
 demo=$(mktemp -d)
 tsa_pid=""
+services_pid=""
 cleanup() {
   [ -n "$tsa_pid" ] && kill "$tsa_pid" 2>/dev/null || true
+  [ -n "$services_pid" ] && kill "$services_pid" 2>/dev/null || true
   rm -rf "$demo"
 }
 trap cleanup EXIT
@@ -47,27 +52,56 @@ for _ in $(seq 50); do grep -q listening "$demo/tsa.out" 2>/dev/null && break; s
 host=$(sed -n 's/^listening on //p' "$demo/tsa.out")
 echo "listening on $host"
 
-echo "== corvanecode-cli sign: an executable, a library and a driver (kernel mode is automatic)"
+echo "== the test file-reputation service on 127.0.0.1 (it calls suspect.exe malicious)"
+cp "$images/console-x86.exe" "$demo/suspect.exe"
+mkdir "$demo/services"
+"$top/build/tests/corvane-test-services" --dir "$demo/services" \
+  --answer "$(md5sum "$demo/suspect.exe" | cut -d' ' -f1)=70" >"$demo/services.out" &
+services_pid=$!
+for _ in $(seq 50); do grep -q '^ca ' "$demo/services.out" 2>/dev/null && break; sleep 0.1; done
+export CORVANECODE_SCAN_HOST=$(sed -n 's/^scan //p' "$demo/services.out")
+echo "listening on $CORVANECODE_SCAN_HOST"
+
+echo "== corvanecode-cli sign: an executable, a library, a driver (kernel mode is automatic),"
+echo "   an installer package, and a file the reputation service refuses"
 cp "$images/console-x64.exe" "$demo/hello.exe"
 cp "$images/library-x86.dll" "$demo/library.dll"
 cp "$images/driver-x64.sys" "$demo/driver.sys"
+cp "$top/build/tests/fixtures/packages/sample.msi" "$demo/setup.msi"
 "$cli" sign --pfx "$demo/demo.pfx" --password-env DEMO_PFX_PASSWORD --timestamp-host "$host" \
-  "$demo/hello.exe" "$demo/library.dll" "$demo/driver.sys"
+  "$demo/hello.exe" "$demo/library.dll" "$demo/driver.sys" "$demo/setup.msi" "$demo/suspect.exe" ||
+  echo "(suspect.exe was refused and left as it was; the others are signed)"
 
 echo "== corvanecode-cli sign --append: a second signature nested beside the first (RFC 3161 timestamp)"
 "$cli" sign --pfx "$demo/demo.pfx" --password-env DEMO_PFX_PASSWORD --timestamp-host "$host" \
   --append --rfc3161 "$demo/hello.exe"
 
+echo "== corvanecode-cli cab --sign and cat --sign: a cabinet and a driver catalog, made and signed"
+printf '[Version]\r\nSignature="$WINDOWS NT$"\r\n' >"$demo/driver.inf"
+"$cli" cab --out "$demo/bundle.cab" --sign --pfx "$demo/demo.pfx" --password-env DEMO_PFX_PASSWORD \
+  --timestamp-host "$host" "$demo/hello.exe" "$demo/library.dll"
+"$cli" cat --out "$demo/driver.cat" --sign --pfx "$demo/demo.pfx" --password-env DEMO_PFX_PASSWORD \
+  --timestamp-host "$host" "$demo/driver.sys" "$demo/driver.inf"
+grep CatalogFile "$demo/driver.inf"
+
 cat "$auth/root-a.pem" "$auth/root-b.pem" "$demo/tsa-root.pem" >"$demo/trust.pem"
 echo "== corvanecode-cli verify"
-"$cli" verify --trust "$demo/trust.pem" "$demo/hello.exe" "$demo/library.dll" "$demo/driver.sys"
+"$cli" verify --trust "$demo/trust.pem" "$demo/hello.exe" "$demo/library.dll" "$demo/driver.sys" \
+  "$demo/setup.msi" "$demo/bundle.cab" "$demo/driver.cat"
 
 echo "== osslsigncode verify (an independent verifier)"
-for f in hello.exe library.dll driver.sys; do
+for f in hello.exe library.dll driver.sys setup.msi bundle.cab driver.cat; do
   if osslsigncode verify -CAfile "$demo/trust.pem" -TSA-CAfile "$demo/tsa-root.pem" -in "$demo/$f" >"$demo/v.log" 2>&1; then
-    echo "$f: verified ($(grep -m1 'Number of signatures' "$demo/v.log" | tr -d '\r'))"
+    echo "$f: verified ($(grep -m1 'Number of verified signatures' "$demo/v.log" | tr -d '\r'))"
   else
     cat "$demo/v.log"
     exit 1
   fi
 done
+if osslsigncode verify -CAfile "$demo/trust.pem" -TSA-CAfile "$demo/tsa-root.pem" \
+  -catalog "$demo/driver.cat" -in "$demo/driver.sys" >"$demo/v.log" 2>&1; then
+  echo "driver.sys: listed in the signed driver.cat"
+else
+  cat "$demo/v.log"
+  exit 1
+fi
