@@ -8,15 +8,13 @@
 #include "formats/file_reader.h"
 
 namespace corvane {
-namespace {}  // namespace
 
 bool CabFileSign::FillWorkingCopy(const std::string& source, const std::string& workingCopy) {
   // The digest the prepared copy will have is taken from the source on a second core while
   // the copy is written, so the copy need not be read again.
   const EVP_MD* md = nullptr;
   try {
-    SignerCertificate signer{manager_->certificate(), manager_->privateKey(), {}, false};
-    md = HashMd(ChooseHashAlgorithm(signer));
+    md = HashMd(ChosenHashAlgorithm());
   } catch (const std::exception&) {
     // The signing itself reports what makes this fail.
   }

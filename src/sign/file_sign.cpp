@@ -114,19 +114,19 @@ void MsFileSign::SignFile(const std::string& source, const std::string& destinat
   formats::FileStamp sourceStamp = pe::StampOf(source);
   const bool package = !pe::LooksLikePe(source) && msi::LooksLikePackage(source);
   if (package) {
-    SignerCertificate signer{manager_->certificate(), manager_->privateKey(), {}, false};
-    digest = std::async(std::launch::async, [signer, source] {
+    const EVP_MD* md = HashMd(ChosenHashAlgorithm());
+    digest = std::async(std::launch::async, [md, source] {
       try {
-        msi::AuthenticodeDigest(source, HashMd(ChooseHashAlgorithm(signer)));
+        msi::AuthenticodeDigest(source, md);
       } catch (const std::exception&) {
         // The signing itself reports whatever made this fail.
       }
     });
   } else if (pe::LooksLikePe(source)) {
-    SignerCertificate signer{manager_->certificate(), manager_->privateKey(), {}, false};
-    digest = std::async(std::launch::async, [signer, source] {
+    const EVP_MD* md = HashMd(ChosenHashAlgorithm());
+    digest = std::async(std::launch::async, [md, source] {
       try {
-        pe::AuthenticodeDigest(source, HashMd(ChooseHashAlgorithm(signer)));
+        pe::AuthenticodeDigest(source, md);
       } catch (const std::exception&) {
         // The signing itself reports whatever made this fail.
       }
@@ -164,6 +164,14 @@ void MsFileSign::SignFile(const std::string& source, const std::string& destinat
   }
 }
 
+HashAlgorithm MsFileSign::ChosenHashAlgorithm() {
+  if (!hashAlgorithm_) {
+    SignerCertificate signer{manager_->certificate(), manager_->privateKey(), {}, false};
+    hashAlgorithm_ = ChooseHashAlgorithm(signer);
+  }
+  return *hashAlgorithm_;
+}
+
 std::string MsFileSign::CreateSignature(const std::string& workingCopy, bool& timestampOk) {
   std::string previous;
   try {
@@ -173,7 +181,8 @@ std::string MsFileSign::CreateSignature(const std::string& workingCopy, bool& ti
   }
   BeforeSigning(workingCopy);
   SignerCertificate signer{manager_->certificate(), manager_->privateKey(), {}, false};
-  std::string blob = PlatformSign(signer, workingCopy, timestampOk, protocol_);
+  std::string blob =
+      PlatformSign(signer, workingCopy, timestampOk, protocol_, ChosenHashAlgorithm());
   platformSignatureLength_ = static_cast<std::uint32_t>(blob.size());
   Trace(("MssignApiSigLen:" + std::to_string(blob.size())).c_str());
   blob = AddCertificates(blob, ownCaIssued_, chineseNamedRoot_, manager_->chain());

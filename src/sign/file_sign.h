@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -64,6 +65,12 @@ class MsFileSign : public CFileSign {
   virtual bool FillWorkingCopy(const std::string& /*source*/, const std::string& /*workingCopy*/) {
     return false;
   }
+  // The hash of this file's signature, chosen (and the key probed) once per file: the digest
+  // taken while the working copy is made and the signing itself must agree on it.
+  HashAlgorithm ChosenHashAlgorithm();
+
+ private:
+  std::optional<HashAlgorithm> hashAlgorithm_;
 };
 
 class CPeFileSign : public MsFileSign {

@@ -127,7 +127,11 @@ HashAlgorithm ChooseHashAlgorithm(const SignerCertificate& signer) {
 
 std::string PlatformSign(const SignerCertificate& signer, const std::string& path, bool& timestamp,
                          TimestampProtocol protocol) {
-  HashAlgorithm algorithm = ChooseHashAlgorithm(signer);
+  return PlatformSign(signer, path, timestamp, protocol, ChooseHashAlgorithm(signer));
+}
+
+std::string PlatformSign(const SignerCertificate& signer, const std::string& path, bool& timestamp,
+                         TimestampProtocol protocol, HashAlgorithm algorithm) {
   std::string blob;
   std::uint32_t code = SignerSignEx(path, signer, algorithm, blob);
   CheckResult(code);

@@ -46,6 +46,9 @@ class TempFileForSign {
 // is true it asks for a timestamp and sets it to whether one was added.
 std::string PlatformSign(const SignerCertificate& signer, const std::string& path, bool& timestamp,
                          TimestampProtocol protocol = TimestampProtocol::Authenticode);
+// The same with the hash already chosen by ChooseHashAlgorithm for this signer.
+std::string PlatformSign(const SignerCertificate& signer, const std::string& path, bool& timestamp,
+                         TimestampProtocol protocol, HashAlgorithm algorithm);
 
 // The signature embedded in a file of a known format; raises "undefined" when there is none
 // that decodes with at least one signer.
