@@ -2,47 +2,19 @@
 // rewrite, whose result must read back as a prepared cabinet with the digest that was worked
 // out from the source.
 #include <openssl/evp.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "formats/cab/cab_image.h"
-
-namespace {
-
-// One scratch name for the whole run; the file itself lives only while an input is tried,
-// since libFuzzer may end the process without running exit handlers.
-const std::string& ScratchPath() {
-  static const std::string path = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "fuzz-cab-XXXXXX").string();
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) std::abort();
-    ::close(fd);
-    return pattern;
-  }();
-  return path;
-}
-
-struct ScratchFile {
-  ScratchFile(const std::uint8_t* data, std::size_t size) {
-    std::ofstream out(ScratchPath(), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
-  ~ScratchFile() { std::remove(ScratchPath().c_str()); }
-};
-
-}  // namespace
+#include "scratch_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   namespace cab = corvane::cab;
-  const std::string& path = ScratchPath();
-  const ScratchFile scratch(data, size);
+  const std::string& path = fuzz::ScratchPath();
+  const fuzz::ScratchFile scratch(data, size);
   try {
     cab::ReadLayout(path);
   } catch (const cab::CabFormatError&) {

@@ -1,49 +1,21 @@
 // Compound files chosen by the user (installer packages): the reader, every stream, the
 // package digest, and the signature-stream edits, whose result must read back.
 #include <openssl/evp.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "formats/cfb/compound_file.h"
 #include "formats/msi/msi_package.h"
-
-namespace {
-
-// One scratch name for the whole run; the file itself lives only while an input is tried,
-// since libFuzzer may end the process without running exit handlers.
-const std::string& ScratchPath() {
-  static const std::string path = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "fuzz-cfb-XXXXXX").string();
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) std::abort();
-    ::close(fd);
-    return pattern;
-  }();
-  return path;
-}
-
-struct ScratchFile {
-  ScratchFile(const std::uint8_t* data, std::size_t size) {
-    std::ofstream out(ScratchPath(), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
-  ~ScratchFile() { std::remove(ScratchPath().c_str()); }
-};
-
-}  // namespace
+#include "scratch_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   namespace cfb = corvane::cfb;
   namespace msi = corvane::msi;
-  const std::string& path = ScratchPath();
-  const ScratchFile scratch(data, size);
+  const std::string& path = fuzz::ScratchPath();
+  const fuzz::ScratchFile scratch(data, size);
   try {
     cfb::CompoundFile file(path);
     for (std::uint32_t id = 0; id < file.entries().size(); ++id) {

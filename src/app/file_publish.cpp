@@ -6,9 +6,56 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 
 namespace corvane {
 namespace {
+
+// Fills a hidden file beside `path` with `fill`, gives it `mode` and renames it over `path`.
+bool Publish(const std::string& path, mode_t mode, const std::function<bool(int)>& fill) {
+  if (path.empty()) return false;
+  std::size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty()) return false;
+  std::string temp = dir + (slash == std::string::npos ? "/." : ".") + name + ".part-XXXXXX";
+  // mkstemp creates the file 0600, so a key is never readable by others, not even briefly.
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, mode) == 0 && fill(fd) && ::fsync(fd) == 0;
+  if (::close(fd) != 0) ok = false;
+  if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+}  // namespace
+
+// Read from /proc rather than with the set-and-restore dance of umask(2), which would race
+// other threads creating files.
+mode_t NewFileMode() {
+  unsigned long mask = 022;
+  if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, status)) {
+      if (std::sscanf(line, "Umask: %lo", &mask) == 1) break;
+    }
+    std::fclose(status);
+  }
+  return static_cast<mode_t>(0666 & ~mask);
+}
+
+bool PublishFile(const std::string& path, std::string_view bytes, mode_t mode) {
+  return Publish(path, mode, [bytes](int fd) { return WriteAll(fd, bytes); });
+}
+
+bool PublishCopy(const std::string& source, const std::string& path, mode_t mode) {
+  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  const bool ok = Publish(path, mode, [in](int fd) { return CopyContents(in, fd); });
+  ::close(in);
+  return ok;
+}
 
 bool WriteAll(int fd, std::string_view bytes) {
   std::size_t done = 0;
@@ -21,23 +68,24 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-}  // namespace
-
-bool PublishFile(const std::string& path, std::string_view bytes, mode_t mode) {
-  if (path.empty()) return false;
-  std::size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.empty()) return false;
-  std::string temp = dir + (slash == std::string::npos ? "/." : ".") + name + ".part-XXXXXX";
-  // mkstemp creates the file 0600, so a key is never readable by others, not even briefly.
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-  if (::close(fd) != 0) ok = false;
-  if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+bool CopyContents(int in, int out) {
+  for (;;) {
+    ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+    if (n == 0) return true;
+    if (n > 0) continue;
+    if (errno == EINTR) continue;
+    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return false;
+    break;
+  }
+  if (::lseek(in, 0, SEEK_SET) < 0 || ::lseek(out, 0, SEEK_SET) < 0 || ::ftruncate(out, 0) != 0)
+    return false;
+  std::string buffer(1 << 20, '\0');
+  for (;;) {
+    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n == 0;
+    if (!WriteAll(out, std::string_view(buffer.data(), static_cast<std::size_t>(n)))) return false;
+  }
 }
 
 }  // namespace corvane

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/cmd_line_parser.h"
+#include "app/file_publish.h"
 #include "app/process_start.h"
 #include "app/program_dir.h"
 
@@ -25,48 +26,12 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool WriteAll(int fd, const char* data, std::size_t length) {
-  while (length > 0) {
-    const ssize_t n = ::write(fd, data, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    length -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // Copies `source` to a temporary file beside `target` with the target's permissions (at least
 // executable by its owner) and renames it over the target.
 bool ReplaceWithCopy(const std::string& source, const std::string& target) {
-  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  std::string part = DirectoryOf(target) + "/." + NameOf(target) + ".part-XXXXXX";
-  const int out = ::mkstemp(part.data());
-  if (out < 0) {
-    ::close(in);
-    return false;
-  }
-  bool ok = true;
-  char buffer[64 * 1024];
-  for (;;) {
-    const ssize_t n = ::read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    if (!WriteAll(out, buffer, static_cast<std::size_t>(n))) {
-      ok = false;
-      break;
-    }
-  }
   struct stat existing;
   const mode_t mode = ::stat(target.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0755;
-  ok = ok && ::fchmod(out, mode | S_IXUSR) == 0 && ::fsync(out) == 0;
-  ok = ::close(out) == 0 && ok;
-  ::close(in);
-  ok = ok && ::rename(part.c_str(), target.c_str()) == 0;
-  if (!ok) ::unlink(part.c_str());
-  return ok;
+  return PublishCopy(source, target, mode | S_IXUSR);
 }
 
 }  // namespace

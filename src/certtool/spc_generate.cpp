@@ -7,6 +7,7 @@
 
 #include "app/file_publish.h"
 #include "app/run_log.h"
+#include "app/utf8.h"
 #include "certtool/cert_text.h"
 #include "zorvat/cert_chain.h"
 #include "zorvat/cert_load.h"
@@ -23,13 +24,6 @@ constexpr const char* kUpperMissing[kMaxUpperCerts] = {
 bool IsFile(const std::string& path) {
   std::error_code ec;
   return std::filesystem::is_regular_file(path, ec);
-}
-
-std::string Trimmed(const std::string& text) {
-  std::size_t begin = text.find_first_not_of(" \t\r\n\v\f");
-  if (begin == std::string::npos) return {};
-  std::size_t end = text.find_last_not_of(" \t\r\n\v\f");
-  return text.substr(begin, end - begin + 1);
 }
 
 }  // namespace
@@ -69,7 +63,7 @@ bool CollectUpperCerts(const zorvat::Source& user, bool pasteMode,
 UiMessage GenerateSpc(const SpcGenerateInput& input, const UiProgress& progress) {
   std::string userBytes;
   if (input.pasteMode) {
-    std::string text = Trimmed(input.userText);
+    std::string text(TrimBlanks(input.userText));
     if (text.empty()) return UiMessage::Red("UiTaskStateUserCertContentIsNull");
     userBytes = NormalizeCertLineBreaks(text);
     if (!ParseCertText(userBytes)) return UiMessage::Red("UiTaskStateUserCertContentIsInvalid");

@@ -3,21 +3,12 @@
 #include <string>
 #include <vector>
 
+#include "app/utf8.h"
 #include "csr/pkcs10_decode.h"
 #include "zorvat/cert_req_check.h"
 
 namespace corvane {
 namespace {
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
   std::string out;
@@ -92,19 +83,19 @@ std::string RepairLineBreaks(std::string body) {
   if (FoundNearStart(body, "\r\n")) return body;
   if (FoundNearStart(body, "\r")) {
     ReplaceAll(body, "\n", " ");
-    body = std::string(Trim(body));
+    body = std::string(TrimBlanks(body));
     ReplaceAll(body, "\r", "\r\n");
   } else if (FoundNearStart(body, " ")) {
     ReplaceAll(body, "\r", " ");
     ReplaceAll(body, "\n", " ");
-    body = std::string(Trim(body));
+    body = std::string(TrimBlanks(body));
     ReplaceAll(body, " ", "\r\n");
   }
   return body;
 }
 
 CsrCheckResult CheckCsr(std::string_view requestText, const SkinTexts& texts) {
-  std::string_view text = Trim(requestText);
+  std::string_view text = TrimBlanks(requestText);
   if (text.empty()) return Refused("UiTaskStateCsrContentIsNull");
   if (text.size() < 100) return Refused("UiTaskStateCsrContentIsIllegal");
 
@@ -114,7 +105,7 @@ CsrCheckResult CheckCsr(std::string_view requestText, const SkinTexts& texts) {
     working = RepairLineBreaks(ExtractCsrBody(text, *armour).value_or(std::string()));
     // The extracted body keeps the rest of the header's line break and the footer's; they
     // would stand as empty lines inside the armour.
-    working = std::string(Trim(working));
+    working = std::string(TrimBlanks(working));
     working = *armour == CsrArmour::Standard
                   ? std::string(kCsrHeader) + "\r\n" + working + "\r\n" + kCsrFooter
                   : std::string(kNewCsrHeader) + "\r\n" + working + "\r\n" + kNewCsrFooter;
@@ -131,7 +122,7 @@ CsrCheckResult CheckCsr(std::string_view requestText, const SkinTexts& texts) {
 }
 
 CsrCheckResult CheckCsrKeyStore(std::string_view requestText, const SkinTexts& texts) {
-  std::string_view text = Trim(requestText);
+  std::string_view text = TrimBlanks(requestText);
   if (text.empty()) return Refused("UiTaskStateCsrContentIsNull");
   if (text.size() < 100) return Refused("UiTaskStateCsrContentIsIllegal");
   std::optional<CsrArmour> armour = ArmourOf(text);

@@ -2,18 +2,10 @@
 
 #include <algorithm>
 
+#include "app/utf8.h"
+
 namespace corvane {
 namespace {
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 bool IsAsciiAlnum(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
@@ -22,7 +14,7 @@ bool IsAsciiAlnum(char c) {
 }  // namespace
 
 bool ValidateEmail(std::string_view text) {
-  std::string_view address = Trim(text);
+  std::string_view address = TrimBlanks(text);
   if (address.size() < 5) return false;
   std::size_t lastDot = address.rfind('.');
   std::string_view ending =

@@ -80,8 +80,4 @@ class FileEditor : public FileReader {
 // read.
 FileStamp StampOf(const std::string& path);
 
-// Copies all of `in` into the empty `out`, in the kernel where it can (no trip through user
-// memory), else through a buffer. False when a read or write fails.
-bool CopyContents(int in, int out);
-
 }  // namespace corvane::formats

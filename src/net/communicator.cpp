@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "app/file_publish.h"
 #include "app/status.h"
 #include "net/server_hosts.h"
 
@@ -105,20 +106,6 @@ size_t WriteToFile(char* data, size_t size, size_t count, void* target) noexcept
 }
 
 size_t Discard(char*, size_t size, size_t count, void*) noexcept { return size * count; }
-
-// The permission bits a freshly created file gets from this process: 0666 less the umask,
-// read without the set-and-restore dance of umask(2) that would race other threads.
-mode_t NewFileMode() {
-  unsigned long mask = 022;
-  if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
-    char line[256];
-    while (std::fgets(line, sizeof line, status)) {
-      if (std::sscanf(line, "Umask: %lo", &mask) == 1) break;
-    }
-    std::fclose(status);
-  }
-  return static_cast<mode_t>(0666 & ~mask);
-}
 
 // The file a download is written to before it replaces the destination: a hidden
 // ".<name>.part-XXXXXX" in the destination's directory, so the final rename stays on one

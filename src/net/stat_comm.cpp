@@ -8,6 +8,7 @@
 #include <pugixml.hpp>
 #include <sstream>
 
+#include "app/file_publish.h"
 #include "app/program_dir.h"
 #include "app/status.h"
 #include "net/communicator.h"
@@ -41,26 +42,7 @@ bool SaveUserFile(const pugi::xml_document& document, const std::string& path) {
   text << kUserFileDeclaration;
   document.save(text, "\t", pugi::format_default | pugi::format_no_declaration,
                 pugi::encoding_utf8);
-  const std::string bytes = text.str();
-  std::string part = path + ".part-XXXXXX";
-  const int fd = ::mkstemp(part.data());
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, 0644) == 0;
-  const char* data = bytes.data();
-  std::size_t left = bytes.size();
-  while (ok && left > 0) {
-    const ssize_t n = ::write(fd, data, left);
-    if (n <= 0)
-      ok = false;
-    else {
-      data += n;
-      left -= static_cast<std::size_t>(n);
-    }
-  }
-  ok = ::close(fd) == 0 && ok;
-  ok = ok && ::rename(part.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(part.c_str());
-  return ok;
+  return PublishFile(path, text.str(), kPublicFileMode);
 }
 
 bool WriteEmptyUserFile(const std::string& path) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <future>
 
+#include "app/file_publish.h"
 #include "app/status.h"
 #include "app/trace.h"
 #include "cert/cert_manager.h"
@@ -65,7 +66,7 @@ std::string MakeWorkingCopy(const std::string& source, const std::string& destin
     ::unlink(pattern.c_str());
     RaiseStatus(StatusCode::Undefined);
   }
-  bool ok = in >= 0 && (filled || formats::CopyContents(in, out));
+  bool ok = in >= 0 && (filled || CopyContents(in, out));
   struct stat st {};
   if (ok && ::fstat(in, &st) == 0)
     ok = ::chmod(pattern.c_str(), (st.st_mode | S_IWUSR) & 07777) == 0;
@@ -112,7 +113,8 @@ void MsFileSign::SignFile(const std::string& source, const std::string& destinat
   // costs little more than one pass of the hash.
   std::future<void> digest;
   formats::FileStamp sourceStamp = pe::StampOf(source);
-  const bool package = !pe::LooksLikePe(source) && msi::LooksLikePackage(source);
+  const bool peImage = pe::LooksLikePe(source);
+  const bool package = !peImage && msi::LooksLikePackage(source);
   if (package) {
     const EVP_MD* md = HashMd(ChosenHashAlgorithm());
     digest = std::async(std::launch::async, [md, source] {
@@ -122,7 +124,7 @@ void MsFileSign::SignFile(const std::string& source, const std::string& destinat
         // The signing itself reports whatever made this fail.
       }
     });
-  } else if (pe::LooksLikePe(source)) {
+  } else if (peImage) {
     const EVP_MD* md = HashMd(ChosenHashAlgorithm());
     digest = std::async(std::launch::async, [md, source] {
       try {

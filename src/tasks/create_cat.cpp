@@ -12,6 +12,7 @@
 #include "app/file_publish.h"
 #include "app/run_log.h"
 #include "app/status.h"
+#include "app/utf8.h"
 #include "formats/catalog/catalog_file.h"
 #include "sign/catalog_member.h"
 #include "tasks/task_texts.h"
@@ -45,12 +46,6 @@ std::string_view Trim(std::string_view text) {
 
 // Writes `bytes` to a new file beside `path` and renames it over `path`; `mode` is the new
 // file's permission bits. False, with nothing changed at `path`, when any step fails.
-mode_t NewFileMode() {
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
-}
-
 // The INF text with the key set: lines keep their own ends, added lines get the file's.
 std::string SetVersionCatalogFile(const std::string& text, const std::string& value) {
   const std::string eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
@@ -136,8 +131,8 @@ bool WriteInfCatalogFile(const std::string& rowPath, const std::string& productP
                      static_cast<unsigned char>(bytes[1]) == 0xFE;
   std::string updated;
   if (utf16) {
-    std::string text = catalog::Utf16LeToUtf8(std::string_view(bytes).substr(2));
-    updated = "\xFF\xFE" + catalog::Utf8ToUtf16Le(SetVersionCatalogFile(text, value));
+    std::string text = Utf16LeToUtf8(std::string_view(bytes).substr(2));
+    updated = "\xFF\xFE" + Utf8ToUtf16Le(SetVersionCatalogFile(text, value));
   } else {
     updated = SetVersionCatalogFile(bytes, value);
   }

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "formats/file_reader.h"
+#include "app/file_publish.h"
 
 namespace corvane {
 namespace {
@@ -16,12 +16,6 @@ namespace {
 std::string BareName(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // "Read-only" is the owner's missing write bit.
@@ -44,30 +38,11 @@ std::string GetTempFilePath(const std::string& name, const std::string& suffix) 
 bool CopyFileForce(const std::string& source, const std::string& target) {
   ClearReadOnly(source);
   ClearReadOnly(target);
-  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  std::string temp = DirectoryOf(target) + "/." + BareName(target) + ".XXXXXX";
-  const int out = ::mkstemp(temp.data());
-  if (out < 0) {
-    ::close(in);
-    return false;
-  }
   // A new product gets the permissions a newly created file gets; a replaced one keeps its own.
   struct stat st {};
-  mode_t mode = 0;
-  if (::stat(target.c_str(), &st) == 0) {
-    mode = (st.st_mode | S_IWUSR) & 07777;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  bool ok = formats::CopyContents(in, out) && ::fchmod(out, mode) == 0 && ::fsync(out) == 0;
-  ::close(in);
-  if (::close(out) != 0) ok = false;
-  ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  const mode_t mode =
+      ::stat(target.c_str(), &st) == 0 ? (st.st_mode | S_IWUSR) & 07777 : NewFileMode();
+  return PublishCopy(source, target, mode);
 }
 
 }  // namespace corvane

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/program_dir.h"
+#include "app/utf8.h"
 #include "fixtures/pe_images.h"
 #include "fixtures/temp_dir.h"
 #include "formats/catalog/catalog_file.h"
@@ -167,11 +168,11 @@ TEST_F(CreateCatRun, TheCatalogFileKeyLandsInTheVersionSectionWhateverTheFileLoo
 
   // A UTF-16 INF stays UTF-16.
   std::string inf =
-      File("wide.inf", "\xFF\xFE" + catalog::Utf8ToUtf16Le("[Version]\r\nCatalogFile=o.cat\r\n"));
+      File("wide.inf", "\xFF\xFE" + Utf8ToUtf16Le("[Version]\r\nCatalogFile=o.cat\r\n"));
   fs::permissions(inf, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   EXPECT_TRUE(WriteInfCatalogFile(inf, "/x/新.cat"));
   EXPECT_EQ(test::ReadFileBytes(inf),
-            "\xFF\xFE" + catalog::Utf8ToUtf16Le("[Version]\r\nCatalogFile=新.cat\r\n"));
+            "\xFF\xFE" + Utf8ToUtf16Le("[Version]\r\nCatalogFile=新.cat\r\n"));
   EXPECT_EQ(fs::status(inf).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }

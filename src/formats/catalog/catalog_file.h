@@ -87,9 +87,4 @@ bool LooksLikeSignedData(std::string_view head);
 // The value of a name-value attribute as Windows stores text: UTF-16LE with a terminating zero.
 std::string Utf16Value(std::string_view utf8);
 
-// UTF-8 to UTF-16LE without a terminator; bytes that are not UTF-8 are taken as Latin-1.
-std::string Utf8ToUtf16Le(std::string_view utf8);
-// UTF-16LE (a trailing zero ends it) to UTF-8.
-std::string Utf16LeToUtf8(std::string_view utf16);
-
 }  // namespace corvane::catalog

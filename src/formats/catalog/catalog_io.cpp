@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "app/file_publish.h"
 #include "formats/catalog/catalog_file.h"
 
 namespace corvane::catalog {
@@ -69,12 +70,7 @@ std::string ReadCatalogFile(const std::string& path) {
 void WriteCatalogFile(const std::string& path, const std::string& bytes) {
   Descriptor fd(path, O_WRONLY | O_TRUNC);
   if (fd.get() < 0) RaiseErrno("open " + path);
-  for (std::size_t done = 0; done < bytes.size();) {
-    ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) RaiseErrno("write " + path);
-    done += static_cast<std::size_t>(n);
-  }
+  if (!WriteAll(fd.get(), bytes)) RaiseErrno("write " + path);
   if (::close(fd.Release()) != 0) RaiseErrno("close " + path);
 }
 
