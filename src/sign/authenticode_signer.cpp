@@ -10,8 +10,6 @@
 #include "crypto/openssl_ptr.h"
 #include "crypto/signed_message.h"
 #include "crypto/x509_names.h"
-#include "formats/catalog/catalog_file.h"
-#include "formats/catalog/catalog_io.h"
 #include "sign/authenticode_content.h"
 #include "sign/sign_result.h"
 #include "sign/subject_format.h"
@@ -98,12 +96,6 @@ std::string SignatureAlgorithmDer(EVP_PKEY* key, HashAlgorithm algorithm) {
   return der::Encode(AlgorithmWithNull("1.2.840.113549.1.1.1"));
 }
 
-std::uint32_t BuildAuthenticodeSignature(const std::string& indirectData,
-                                         const SignerCertificate& signer, HashAlgorithm algorithm,
-                                         std::string& signature) {
-  return BuildSignedContent(kOidSpcIndirectData, indirectData, signer, algorithm, signature);
-}
-
 std::uint32_t BuildSignedContent(const char* contentType, const std::string& content,
                                  const SignerCertificate& signer, HashAlgorithm algorithm,
                                  std::string& signature) {
@@ -165,17 +157,9 @@ std::uint32_t SignerSignEx(const std::string& path, const SignerCertificate& sig
     if (!format) return kTrustSubjectFormUnknown;
     format->Prepare(path);
     std::string der;
-    if (format->kind() == SubjectKind::Catalog) {
-      // A catalog's signature signs its certificate trust list, not a digest of the file.
-      std::string ctl = catalog::CtlOf(catalog::ReadCatalogFile(path));
-      if (std::uint32_t code = BuildSignedContent(catalog::kOidCtl, ctl, signer, algorithm, der))
-        return code;
-    } else {
-      std::string indirect =
-          BuildIndirectData(format->kind(), algorithm, format->Digest(path, HashMd(algorithm)));
-      if (std::uint32_t code = BuildAuthenticodeSignature(indirect, signer, algorithm, der))
-        return code;
-    }
+    if (std::uint32_t code = BuildSignedContent(
+            format->ContentType(), format->SignedContent(path, algorithm), signer, algorithm, der))
+      return code;
     format->WriteSignature(path, der);
     signature = std::move(der);
     return kSignOk;

@@ -26,14 +26,9 @@ struct SignerCertificate {
 std::uint32_t SignerSignEx(const std::string& path, const SignerCertificate& signer,
                            HashAlgorithm algorithm, std::string& signature);
 
-// Builds the Authenticode SignedData over `indirectData` (no file involved). Returns a
-// result code like SignerSignEx.
-std::uint32_t BuildAuthenticodeSignature(const std::string& indirectData,
-                                         const SignerCertificate& signer, HashAlgorithm algorithm,
-                                         std::string& signature);
-
-// The same SignedData over any content: `content` is the DER of the encapsulated content and
-// `contentType` its object identifier (a catalog's certificate trust list, for instance).
+// Builds the Authenticode SignedData (no file involved) over `content`, the DER of the
+// encapsulated content, whose object identifier is `contentType`: indirect data, or a
+// catalog's certificate trust list. Returns a result code like SignerSignEx.
 std::uint32_t BuildSignedContent(const char* contentType, const std::string& content,
                                  const SignerCertificate& signer, HashAlgorithm algorithm,
                                  std::string& signature);

@@ -7,7 +7,6 @@
 #include "crypto/signed_message.h"
 #include "crypto/trust_store.h"
 #include "crypto/x509_names.h"
-#include "formats/catalog/catalog_file.h"
 #include "sign/authenticode_content.h"
 #include "sign/hash_algorithm.h"
 #include "sign/subject_format.h"
@@ -91,7 +90,7 @@ SignatureReport CheckSignature(const std::string& blob, const SubjectFormat& for
     // A catalog's signature covers its certificate trust list, which lists the digests of
     // its members; every other signature covers indirect data with the file's digest.
     const bool catalog = format.kind() == SubjectKind::Catalog;
-    const char* contentType = catalog ? catalog::kOidCtl : kOidSpcIndirectData;
+    const char* contentType = format.ContentType();
     if (message.ContentType() != contentType) {
       report.problems.push_back(catalog ? "the content is not a certificate trust list"
                                         : "the content is not Authenticode indirect data");

@@ -76,8 +76,11 @@ class CatalogSubject : public SubjectFormat {
   SubjectKind kind() const override { return SubjectKind::Catalog; }
   void Prepare(const std::string& path) const override { catalog::CtlOf(ReadCatalogFile(path)); }
   std::string Digest(const std::string& path, const EVP_MD* md) const override {
-    std::string ctl = catalog::CtlOf(ReadCatalogFile(path));
-    return DigestBytes(md, IndirectDataSignedBytes(ctl));
+    return DigestBytes(md, IndirectDataSignedBytes(catalog::CtlOf(ReadCatalogFile(path))));
+  }
+  const char* ContentType() const override { return catalog::kOidCtl; }
+  std::string SignedContent(const std::string& path, HashAlgorithm /*algorithm*/) const override {
+    return catalog::CtlOf(ReadCatalogFile(path));
   }
   std::string ReadSignature(const std::string& path) const override {
     std::string bytes = ReadCatalogFile(path);

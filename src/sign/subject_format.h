@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "crypto/signed_message.h"
 #include "sign/authenticode_content.h"
 
 namespace corvane {
@@ -20,6 +21,12 @@ class SubjectFormat {
   // prepared file is what the signature must carry.
   virtual void Prepare(const std::string& path) const = 0;
   virtual std::string Digest(const std::string& path, const EVP_MD* md) const = 0;
+  // What a fresh signature of the prepared file signs: its content type and DER content.
+  // Indirect data carrying the file's digest, for every format that does not say otherwise.
+  virtual const char* ContentType() const { return kOidSpcIndirectData; }
+  virtual std::string SignedContent(const std::string& path, HashAlgorithm algorithm) const {
+    return BuildIndirectData(kind(), algorithm, Digest(path, HashMd(algorithm)));
+  }
   // The signature DER embedded in the file; empty when there is none.
   virtual std::string ReadSignature(const std::string& path) const = 0;
   // Places `der` as the file's only signature.
