@@ -1,6 +1,5 @@
 // corvanecode-cli cert-info: what the program makes of a PFX file, checked in the order a
 // signing run checks it.
-#include <filesystem>
 #include <iostream>
 
 #include "app/run_log.h"
@@ -8,6 +7,7 @@
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "crypto/x509_names.h"
+#include "tasks/signing_session.h"
 
 namespace corvane::cli {
 
@@ -30,13 +30,8 @@ int CertInfoCommand(int argc, char** argv) {
     std::cerr << "cert-info: " << passwordError << "\n";
     return kExitUsage;
   }
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(*pfx, ec)) {
-    PrintError(texts.Get("UiGloErrCertPathErr"));
-    return kExitFailed;
-  }
-  if (!CertManager::CheckPfxPassword(*pfx, *password)) {
-    PrintError(texts.Get("UiGloErrPwdErrOrCertErr"));
+  if (PfxCheck check = CheckPfxInput(*pfx, *password); check != PfxCheck::Usable) {
+    PrintError(texts.Get(PfxCheckMessageKey(check)));
     return kExitFailed;
   }
 

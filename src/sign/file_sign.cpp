@@ -194,9 +194,11 @@ std::string MsFileSign::CreateSignature(const std::string& workingCopy, bool& ti
   return blob;
 }
 
-bool MsFileSign::VerifyFile(const std::string& path) {
+bool MsFileSign::VerifyFile(const std::string& path) { return Verify(path).trusted; }
+
+VerifyReport MsFileSign::Verify(const std::string& path) {
   CFileSign::VerifyFile(path);
-  return VerifyTrust(path).trusted;
+  return VerifyTrust(path);
 }
 
 void CPeFileSign::EmbedSignedData(const std::string& path, const std::string& data) {
