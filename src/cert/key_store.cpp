@@ -93,15 +93,61 @@ std::string Bytes(const unsigned char* data, std::size_t size) {
   return data ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
 }
 
+// A PKCS #11 module loaded once for every store that uses it at the same time: unloading
+// finalises the module, which would end the sessions of a store still in use. Once the last
+// store lets go it is unloaded, so the next store initialises it again and sees the tokens
+// present then.
+struct LoadedModule {
+  std::string path;
+  PKCS11_CTX* ctx = nullptr;
+  void* library = nullptr;  // our own reference, for the calls libp11 does not offer
+  CK_FUNCTION_LIST* functions = nullptr;
+  CK_INFO info{};
+
+  ~LoadedModule() {
+    if (ctx) {
+      PKCS11_CTX_unload(ctx);
+      PKCS11_CTX_free(ctx);
+    }
+    if (library) dlclose(library);
+  }
+
+  static std::shared_ptr<LoadedModule> Acquire(const std::string& path) {
+    static std::mutex mutex;
+    static std::map<std::string, std::weak_ptr<LoadedModule>> loaded;
+    std::lock_guard lock(mutex);
+    if (std::shared_ptr<LoadedModule> module = loaded[path].lock()) return module;
+    auto module = std::make_shared<LoadedModule>();
+    module->path = path;
+    module->ctx = PKCS11_CTX_new();
+    if (!module->ctx) return nullptr;
+    if (PKCS11_CTX_load(module->ctx, path.c_str()) != 0) {
+      PKCS11_CTX_free(module->ctx);
+      module->ctx = nullptr;
+      ERR_clear_error();
+      return nullptr;
+    }
+    // The same library libp11 loaded, so the same initialised module.
+    module->library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module->library) {
+      auto getList =
+          reinterpret_cast<CK_C_GetFunctionList>(dlsym(module->library, "C_GetFunctionList"));
+      if (getList) getList(&module->functions);
+      if (module->functions) module->functions->C_GetInfo(&module->info);
+    }
+    loaded[path] = module;
+    return module;
+  }
+};
+
 }  // namespace
 
 struct KeyStore::Impl {
   struct Module {
-    std::string path;
+    std::shared_ptr<LoadedModule> loaded;
     PKCS11_CTX* ctx = nullptr;
     PKCS11_SLOT* slots = nullptr;
     unsigned int slotCount = 0;
-    void* library = nullptr;  // our own reference, for the calls libp11 does not offer
     CK_FUNCTION_LIST* functions = nullptr;
     CK_INFO info{};
   };
@@ -154,22 +200,11 @@ KeyStore::KeyStore(const std::vector<std::string>& modulePaths, PinPrompt prompt
   impl_->prompt = std::move(prompt);
   for (const std::string& path : modulePaths) {
     auto module = std::make_unique<Impl::Module>();
-    module->path = path;
-    module->ctx = PKCS11_CTX_new();
-    if (!module->ctx) continue;
-    if (PKCS11_CTX_load(module->ctx, path.c_str()) != 0) {
-      PKCS11_CTX_free(module->ctx);
-      ERR_clear_error();
-      continue;
-    }
-    // The same library libp11 loaded, so the same initialised module.
-    module->library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module->library) {
-      auto getList =
-          reinterpret_cast<CK_C_GetFunctionList>(dlsym(module->library, "C_GetFunctionList"));
-      if (getList) getList(&module->functions);
-      if (module->functions) module->functions->C_GetInfo(&module->info);
-    }
+    module->loaded = LoadedModule::Acquire(path);
+    if (!module->loaded) continue;
+    module->ctx = module->loaded->ctx;
+    module->functions = module->loaded->functions;
+    module->info = module->loaded->info;
     if (PKCS11_enumerate_slots(module->ctx, &module->slots, &module->slotCount) != 0) {
       module->slots = nullptr;
       module->slotCount = 0;
@@ -198,9 +233,6 @@ KeyStore::~KeyStore() {
   impl_->retiredKeys.clear();
   for (auto& module : impl_->modules) {
     if (module->slots) PKCS11_release_all_slots(module->ctx, module->slots, module->slotCount);
-    PKCS11_CTX_unload(module->ctx);
-    PKCS11_CTX_free(module->ctx);
-    if (module->library) dlclose(module->library);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "app/run_log.h"
+#include "app/worker_registry.h"
 #include "cert/cert_manager.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
@@ -30,14 +31,18 @@ int CertInfoCommand(int argc, char** argv) {
     std::cerr << "cert-info: " << passwordError << "\n";
     return kExitUsage;
   }
-  if (PfxCheck check = CheckPfxInput(*pfx, *password); check != PfxCheck::Usable) {
-    PrintError(texts.Get(PfxCheckMessageKey(check)));
-    return kExitFailed;
-  }
-
+  // The certificate is checked and loaded as a signing run does it.
+  struct Messages : RunInteraction {
+    void MessageSet(const std::string& text) override { PrintError(text); }
+  } messages;
+  UsageCounters counters;
+  SigningSession session(Workers(), counters, texts);
+  session.ChoosePfx(*pfx);
+  SignRunSettings settings;
+  settings.password = *password;
   CertManager manager;
   try {
-    manager.LoadPfx(*pfx, *password);
+    if (!session.LoadChosenCert(manager, settings, messages)) return kExitFailed;
   } catch (const std::exception& e) {
     LogError("%s, %s", "corvanecode-cli::CertInfo", e.what());
     PrintError(texts.Get("UiGloErrPwdErrOrCertErr"));

@@ -287,10 +287,8 @@ void SigningSession::Frame(Run& run, bool sign) {
   run.interaction.RunEnded();
 }
 
-bool SigningSession::RunSign(const std::vector<std::string>& paths, const SignRunSettings& settings,
+void SigningSession::RunSign(const std::vector<std::string>& paths, const SignRunSettings& settings,
                              RunInteraction& interaction) {
-  WorkerLease lease(workers_, WorkerKind::SignVerify);
-  if (!lease.started()) return false;
   // The message line is cleared when sign is pressed, before anything else.
   interaction.MessageCleared();
   Run run{paths, settings, interaction, {}, {}, false, {}};
@@ -299,17 +297,31 @@ bool SigningSession::RunSign(const std::vector<std::string>& paths, const SignRu
     run.checks = checks_;
   }
   Frame(run, true);
-  return true;
 }
 
-bool SigningSession::RunVerify(const std::vector<std::string>& paths,
+void SigningSession::RunVerify(const std::vector<std::string>& paths,
                                const SignRunSettings& settings, RunInteraction& interaction) {
-  if (paths.empty()) return true;
-  WorkerLease lease(workers_, WorkerKind::SignVerify);
-  if (!lease.started()) return false;
+  if (paths.empty()) return;
   Run run{paths, settings, interaction, {}, {}, false, {}};
   Frame(run, false);
-  return true;
+}
+
+bool SigningSession::StartSignRun(std::vector<std::string> paths, SignRunSettings settings,
+                                  RunInteraction& interaction) {
+  return workers_.Launch(
+      WorkerKind::SignVerify,
+      [this, paths = std::move(paths), settings = std::move(settings),
+       &interaction](std::stop_token) { RunSign(paths, settings, interaction); });
+}
+
+bool SigningSession::StartVerifyRun(std::vector<std::string> paths, SignRunSettings settings,
+                                    RunInteraction& interaction) {
+  // An empty list starts nothing.
+  if (paths.empty()) return true;
+  return workers_.Launch(
+      WorkerKind::SignVerify,
+      [this, paths = std::move(paths), settings = std::move(settings),
+       &interaction](std::stop_token) { RunVerify(paths, settings, interaction); });
 }
 
 }  // namespace corvane

@@ -10,10 +10,8 @@
 
 namespace corvane {
 
-bool RunToolTask(WorkerRegistry& workers, ToolMode mode, const std::vector<std::string>& paths,
+void RunToolTask(WorkerRegistry& workers, ToolMode mode, const std::vector<std::string>& paths,
                  const SkinTexts& texts, ToolInteraction& interaction, std::string* product) {
-  WorkerLease lease(workers, WorkerKind::Tool);
-  if (!lease.started()) return false;
   if (product) product->clear();
   interaction.TipInfoSet("");
   interaction.RunStarted();
@@ -46,7 +44,14 @@ bool RunToolTask(WorkerRegistry& workers, ToolMode mode, const std::vector<std::
     LogError("%s", e.what());
   }
   interaction.RunEnded();
-  return true;
+}
+
+bool StartToolRun(WorkerRegistry& workers, ToolMode mode, std::vector<std::string> paths,
+                  const SkinTexts& texts, ToolInteraction& interaction) {
+  return workers.Launch(WorkerKind::Tool, [&workers, mode, paths = std::move(paths), &texts,
+                                           &interaction](std::stop_token) {
+    RunToolTask(workers, mode, paths, texts, interaction);
+  });
 }
 
 }  // namespace corvane
