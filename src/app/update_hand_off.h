@@ -13,10 +13,11 @@ namespace corvane {
 
 enum class Program { Window, Cli };
 
+// The window's names, then the command line's.
 struct ProgramFiles {
   const char* installedName;  // "corvanecode", "corvanecode-cli"
   const char* downloadName;   // on the download server: "corvanecode.exe", "corvanecode-cli.exe"
-  const char* leftoverName;  // beside the program: "corvanecode.new.exe", "corvanecode-cli.new.exe"
+  const char* leftoverName;   // beside it: "corvanecode.new.exe", "corvanecode-cli.new.exe"
 };
 
 inline constexpr Program kPrograms[] = {Program::Window, Program::Cli};
