@@ -18,7 +18,8 @@ packages=(
   bc time
   gcab cabextract
   msitools wixl libgsf-1-dev
-  libp11-dev libp11-kit-dev p11-kit softhsm2 opensc
+  libp11-dev libp11-kit-dev p11-kit p11-kit-modules softhsm2 opensc
+  dpkg-dev help2man lintian desktop-file-utils
 )
 
 missing=()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: the test suite in a normal build,
-# the same suite under AddressSanitizer + UndefinedBehaviorSanitizer, and a bounded run of
-# each fuzz target.
+# the Debian package with lintian, the same suite under AddressSanitizer +
+# UndefinedBehaviorSanitizer, and a bounded run of each fuzz target.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -10,6 +10,9 @@ bash "$top/scripts/install-deps.sh"
 echo "== build and test"
 bash "$top/scripts/build.sh" "$top/build"
 ctest --test-dir "$top/build" --output-on-failure -j "$jobs"
+
+echo "== Debian package (lintian must report no errors)"
+bash "$top/scripts/package.sh" "$top/build"
 
 echo "== build and test with AddressSanitizer + UndefinedBehaviorSanitizer"
 BUILD_TYPE=Debug bash "$top/scripts/build.sh" "$top/build-asan" -DCORVANE_SANITIZE=ON
