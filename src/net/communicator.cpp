@@ -189,7 +189,7 @@ class PartFile {
     const std::string name = slash == std::string::npos ? destPath : destPath.substr(slash + 1);
     if (name.empty()) return false;
 
-    std::string pattern = directory + "." + name + ".part-XXXXXX";
+    std::string pattern = directory + HiddenSiblingName(name, ".part-XXXXXX");
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0) return false;
     path_ = pattern;

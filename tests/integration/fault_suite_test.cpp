@@ -14,6 +14,7 @@
 #include <cstring>
 #include <functional>
 
+#include "app/file_publish.h"
 #include "fixtures/cabinets.h"
 #include "fixtures/fault_workspace.h"
 #include "fixtures/pe_images.h"
@@ -314,6 +315,23 @@ TEST(FaultSuiteDisks, FullAndReadOnlyDisksNameTheCauseAndKeepTheFile) {
   EXPECT_EQ(r.out, path + ": Error:The disk is read-only\n") << r.err;
   EXPECT_EQ(test::ReadFileBytes(path), before);
   EXPECT_EQ(w.Leftovers({"disk"}), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace corvane
+
+namespace corvane {
+namespace {
+
+// Files written for the user take the same care with long names as the working copy.
+TEST(FaultSuiteNames, PublishedFilesMayHaveNamesAtTheLimit) {
+  test::TempDir dir;
+  const std::string path = dir / (std::string(250, 'k') + ".pfx");
+  ASSERT_TRUE(PublishFile(path, "key bytes", kPrivateFileMode));
+  EXPECT_EQ(test::ReadFileBytes(path), "key bytes");
+  EXPECT_EQ(FaultWorkspace::LeftoversIn(dir.path(), {std::string(250, 'k') + ".pfx"}),
+            std::vector<std::string>{});
+  EXPECT_LE(HiddenSiblingName(std::string(300, 'x'), ".part-XXXXXX").size(), 255u);
 }
 
 }  // namespace
