@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <functional>
 
@@ -18,7 +19,8 @@ bool Publish(const std::string& path, mode_t mode, const std::function<bool(int)
   std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.empty()) return false;
-  std::string temp = dir + (slash == std::string::npos ? "/." : ".") + name + ".part-XXXXXX";
+  std::string temp =
+      (slash == std::string::npos ? "./" : dir) + HiddenSiblingName(name, ".part-XXXXXX");
   // mkstemp creates the file 0600, so a key is never readable by others, not even briefly.
   int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;
@@ -43,6 +45,17 @@ mode_t NewFileMode() {
     std::fclose(status);
   }
   return static_cast<mode_t>(0666 & ~mask);
+}
+
+std::string HiddenSiblingName(const std::string& name, std::string_view suffix) {
+  std::string kept = name;
+  const std::size_t limit = NAME_MAX > suffix.size() + 1 ? NAME_MAX - suffix.size() - 1 : 0;
+  if (kept.size() > limit) {
+    std::size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(kept[cut]) & 0xC0) == 0x80) --cut;
+    kept.resize(cut);
+  }
+  return "." + kept + std::string(suffix);
 }
 
 bool PublishFile(const std::string& path, std::string_view bytes, mode_t mode) {

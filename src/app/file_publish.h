@@ -23,6 +23,10 @@ bool PublishFile(const std::string& path, std::string_view bytes, mode_t mode);
 // The same with the contents of the file `source`.
 bool PublishCopy(const std::string& source, const std::string& path, mode_t mode);
 
+// "." + `name` + `suffix`, the name cut (at a character boundary) so that the whole stays
+// within the 255-byte limit of a file name.
+std::string HiddenSiblingName(const std::string& name, std::string_view suffix);
+
 // Writes all of `bytes` to `fd`; false when a write fails.
 bool WriteAll(int fd, std::string_view bytes);
 

@@ -35,9 +35,14 @@ constexpr const char* kTexts[] = {
     "file content is empty",
     "algorithm is not supported",
     "smart card not support sha2 algorithm",
+    "no space left on device",
+    "read-only file system",
+    "disk quota exceeded",
+    "input/output error",
+    "not a regular file",
+    "file is damaged",
 };
-static_assert(sizeof(kTexts) / sizeof(kTexts[0]) ==
-              static_cast<std::size_t>(StatusCode::SmartCardNotSupportSha2) + 1);
+static_assert(sizeof(kTexts) / sizeof(kTexts[0]) == static_cast<std::size_t>(kLastStatusCode) + 1);
 
 // Cuts `text` to `limit` bytes without splitting a UTF-8 sequence.
 void TruncateUtf8(std::string& text, std::size_t limit) {

@@ -37,7 +37,19 @@ enum class StatusCode {
   FileContentEmpty,
   AlgorithmNotSupported,
   SmartCardNotSupportSha2,
+  // Why a file could not be written, named after the system's own error.
+  NoSpaceLeft,
+  ReadOnlyFileSystem,
+  DiskQuotaExceeded,
+  InputOutputError,
+  // A path naming a directory, pipe, socket or device instead of a file.
+  NotRegularFile,
+  // A file of a known format whose structure is broken (a truncated image).
+  FileIsDamaged,
 };
+
+// The last value, for tables and loops over every status.
+inline constexpr StatusCode kLastStatusCode = StatusCode::FileIsDamaged;
 
 // The text of a status value, e.g. "file is in use".
 const char* StatusCodeText(StatusCode code);

@@ -4,6 +4,7 @@
 
 #include "app/status.h"
 #include "cert/cert_checks.h"
+#include "cert/chain_completion.h"
 #include "cert/chain_from_signature.h"
 #include "cert/own_ca.h"
 #include "crypto/x509_names.h"
@@ -113,6 +114,13 @@ void CertManager::BuildChain() {
                        store_ ? store_->ChainCertificates() : std::vector<X509Ptr>{});
   }
   if (chain_.empty()) ChainFromAia(chain_, certificate_.get(), downloader_, TempDirectory());
+  std::vector<X509Ptr> sourceCerts;
+  if (fromPfx_) {
+    for (const X509Ptr& cert : pfxStore_->certificates) sourceCerts.push_back(UpRef(cert.get()));
+  } else if (store_) {
+    sourceCerts = store_->ChainCertificates();
+  }
+  CompleteChain(chain_, certificate_.get(), KnownChainCertificates(sourceCerts));
 }
 
 void CertManager::RecognizeOwnCa() {

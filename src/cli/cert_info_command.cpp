@@ -5,6 +5,7 @@
 #include "app/run_log.h"
 #include "app/worker_registry.h"
 #include "cert/cert_manager.h"
+#include "cert/chain_warning.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "crypto/x509_names.h"
@@ -79,6 +80,9 @@ int CertInfoCommand(int argc, char** argv) {
       PrintError(texts.Get("UiGloErrTypeErr"));
       return kExitNotUsable;
     }
+    // It can sign, but a verifier elsewhere may not get from its signatures to a root.
+    if (std::optional<std::string> warning = ChainWarningText(manager, texts))
+      std::cerr << texts.Get("MsgTypeWarn") << " " << *warning << "\n";
     return kExitOk;
   } catch (const std::exception& e) {
     LogError("%s, %s", "corvanecode-cli::CertInfo", e.what());

@@ -14,6 +14,11 @@ std::optional<std::string> Arguments::Value(const std::string& name) const {
   return it->second;
 }
 
+std::vector<std::string> Arguments::Values(const std::string& name) const {
+  auto it = allValues.find(name);
+  return it == allValues.end() ? std::vector<std::string>{} : it->second;
+}
+
 bool Arguments::Flag(const std::string& name) const {
   auto it = flags.find(name);
   return it != flags.end() && it->second;
@@ -50,8 +55,10 @@ std::optional<std::string> ParseArguments(int argc, char** argv, int first,
     } else if (known(valueOptions, name)) {
       if (inlineValue) {
         out.values[name] = *inlineValue;
+        out.allValues[name].push_back(*inlineValue);
       } else if (i + 1 < argc) {
         out.values[name] = argv[++i];
+        out.allValues[name].push_back(out.values[name]);
       } else {
         return "option --" + name + " needs a value";
       }

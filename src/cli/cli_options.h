@@ -18,11 +18,13 @@ inline constexpr int kExitNotUsable = 3;
 
 // Parsed "--name value" options, "--flag" switches and the remaining operands.
 struct Arguments {
-  std::map<std::string, std::string> values;
+  std::map<std::string, std::string> values;  // the last value of each option
+  std::map<std::string, std::vector<std::string>> allValues;  // every value, in order
   std::map<std::string, bool> flags;
   std::vector<std::string> operands;
 
   std::optional<std::string> Value(const std::string& name) const;
+  std::vector<std::string> Values(const std::string& name) const;
   bool Flag(const std::string& name) const;
 };
 

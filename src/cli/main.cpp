@@ -26,6 +26,8 @@ Usage:
       the kernel cross-certificates: built in for Corvane certificates, the file of
       --cross-cert for others. Each file is first looked up by its MD5 digest in
       the file-reputation service and refused when it is malicious.
+      --timestamp-host may be repeated: the hosts are tried in order, each one again
+      after a pause when it times out or answers 5xx.
       Exit status 0 only when every file is complete.
   corvanecode-cli sign --store-cert ISSUER:SERIAL|URI [key store options] [--append]
                       [--kernel] [--cross-cert FILE] [--timestamp-host HOST[:PORT]] FILE...
@@ -102,7 +104,10 @@ Key store options:
                         the terminal)
 
 Settings (environment):
-  CORVANECODE_TIMESTAMP_HOST  timestamp server host[:port] (plain HTTP, /timestamp, /rfc3161)
+  CORVANECODE_TIMESTAMP_HOST  timestamp server host[:port] (plain HTTP, /timestamp, /rfc3161);
+                            several hosts separated by commas or spaces are tried in order
+  CORVANECODE_TIMESTAMP_RETRY_DELAY  seconds before a timestamp host is asked again (1)
+  CORVANECODE_TRANSFER_TIME_LIMIT    caps the time limits of every transfer, in seconds
   CORVANECODE_SCAN_HOST     file-reputation service host[:port] (plain HTTP)
   CORVANECODE_UPDATE_HOST   download server host[:port] (HTTPS, /download/)
   CORVANECODE_LOG_HOST      log server host[:port] (HTTPS, /ReceiveFeedbackServer)

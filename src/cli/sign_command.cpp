@@ -153,7 +153,7 @@ int SignFiles(const Arguments& args, const std::vector<std::string>& files,
     std::cerr << command << ": " << passwordError << "\n";
     return kExitUsage;
   }
-  if (auto host = args.Value("timestamp-host")) SetTimestampHost(*host);
+  if (auto hosts = args.Values("timestamp-host"); !hosts.empty()) SetTimestampHosts(hosts);
   if (auto host = args.Value("scan-host")) SetScanHost(*host);
 
   const SkinTexts& texts = MainTexts();

@@ -138,6 +138,7 @@ unsigned QueryFileLevel(const std::string& digest, long timeLimitSeconds,
 bool IsFileClean(const std::string& path, long timeLimitSeconds) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) RaiseStatus(StatusCode::FileNotExist);
+  if (!std::filesystem::is_regular_file(path, ec)) RaiseStatus(StatusCode::NotRegularFile);
   const std::string digest = FileMd5Hex(path);
   if (digest.empty()) throw ExceptionEx(kCalcMd5Failed);
   const unsigned level = QueryFileLevel(digest, timeLimitSeconds);

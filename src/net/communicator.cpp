@@ -5,12 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 
 #include "app/file_publish.h"
 #include "app/status.h"
+#include "app/worker_registry.h"
 #include "net/server_hosts.h"
 
 namespace corvane {
@@ -30,6 +33,43 @@ constexpr size_t kWriteError = 0;
 std::mutex& TransferMutex() {
   static auto* transferMutex = new std::mutex;
   return *transferMutex;
+}
+
+std::mutex& StopTokenMutex() {
+  static auto* mutex = new std::mutex;
+  return *mutex;
+}
+
+std::stop_token& StopTokenOverride() {
+  static auto* token = new std::stop_token;
+  return *token;
+}
+
+thread_local std::optional<std::stop_token> threadStopToken;
+
+std::stop_token TransferStopToken() {
+  if (threadStopToken) return *threadStopToken;
+  {
+    std::lock_guard<std::mutex> lock(StopTokenMutex());
+    if (StopTokenOverride().stop_possible()) return StopTokenOverride();
+  }
+  return Workers().StopToken();
+}
+
+// `limit`, capped by CORVANECODE_TRANSFER_TIME_LIMIT when that is set.
+long LimitMs(std::chrono::milliseconds limit) {
+  long ms = static_cast<long>(limit.count());
+  if (const char* cap = std::getenv(kTransferTimeLimitVariable); cap && *cap) {
+    char* end = nullptr;
+    const double seconds = std::strtod(cap, &end);
+    if (end != cap && seconds > 0)
+      ms = std::min(ms, std::max(1L, static_cast<long>(seconds * 1000)));
+  }
+  return std::max(1L, ms);
+}
+
+int StopRequested(void* token, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept {
+  return static_cast<std::stop_token*>(token)->stop_requested() ? 1 : 0;
 }
 
 void EnsureGlobalInit() {
@@ -59,6 +99,20 @@ class Transfer {
     Set(CURLOPT_SSL_VERIFYHOST, 2L);
     const std::string caBundle = CaBundlePath();
     if (!caBundle.empty()) Set(CURLOPT_CAINFO, caBundle.c_str());
+    Set(CURLOPT_NOSIGNAL, 1L);
+    Set(CURLOPT_NOPROGRESS, 0L);
+    Set(CURLOPT_XFERINFOFUNCTION, &StopRequested);
+    Set(CURLOPT_XFERINFODATA, &stop_);
+    SetTimeLimit(kConnectTimeLimit);
+  }
+
+  // The total limit, and the connect limit: `connect`, or the smaller of the total limit and
+  // kConnectTimeLimit.
+  void SetTimeLimit(std::chrono::milliseconds total, std::chrono::milliseconds connect = {}) {
+    if (connect.count() <= 0)
+      connect = std::min<std::chrono::milliseconds>(total, kConnectTimeLimit);
+    Set(CURLOPT_TIMEOUT_MS, LimitMs(total));
+    Set(CURLOPT_CONNECTTIMEOUT_MS, LimitMs(connect));
   }
 
   template <typename Value>
@@ -71,13 +125,25 @@ class Transfer {
   // Runs the transfer under the process-wide lock, which covers nothing else.
   CURLcode Perform() {
     if (!ok_) return CURLE_FAILED_INIT;
+    if (stop_.stop_requested()) return CURLE_ABORTED_BY_CALLBACK;
     std::lock_guard<std::mutex> lock(TransferMutex());
     return curl_easy_perform(handle_.get());
+  }
+
+  TransferOutcome PerformWithOutcome() {
+    TransferOutcome outcome;
+    const CURLcode code = Perform();
+    outcome.completed = code == CURLE_OK;
+    outcome.timedOut = code == CURLE_OPERATION_TIMEDOUT;
+    outcome.cancelled = code == CURLE_ABORTED_BY_CALLBACK;
+    if (handle_) curl_easy_getinfo(handle_.get(), CURLINFO_RESPONSE_CODE, &outcome.httpStatus);
+    return outcome;
   }
 
  private:
   std::unique_ptr<CURL, EasyCleanup> handle_;
   bool ok_ = false;
+  std::stop_token stop_ = TransferStopToken();
 };
 
 void SetPostBody(Transfer& transfer, const std::string& body) {
@@ -126,7 +192,7 @@ class PartFile {
     const std::string name = slash == std::string::npos ? destPath : destPath.substr(slash + 1);
     if (name.empty()) return false;
 
-    std::string pattern = directory + "." + name + ".part-XXXXXX";
+    std::string pattern = directory + HiddenSiblingName(name, ".part-XXXXXX");
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0) return false;
     path_ = pattern;
@@ -169,6 +235,7 @@ bool DownloadToFile(const std::string& url, const std::string& destPath) {
   transfer.Set(CURLOPT_HTTPGET, 1L);
   transfer.Set(CURLOPT_WRITEFUNCTION, &WriteToFile);
   transfer.Set(CURLOPT_WRITEDATA, part.stream());
+  transfer.SetTimeLimit(kDownloadTimeLimit);
   if (transfer.Perform() != CURLE_OK) return false;
   return part.Commit(destPath);
 }
@@ -184,7 +251,7 @@ std::string CCommunicator::Post(const std::string& body) const {
     SetPostBody(transfer, body);
     transfer.Set(CURLOPT_WRITEFUNCTION, &AppendToString);
     transfer.Set(CURLOPT_WRITEDATA, &received);
-    transfer.Set(CURLOPT_TIMEOUT, kPostTimeLimitSeconds);
+    transfer.SetTimeLimit(std::chrono::seconds(kPostTimeLimitSeconds));
     transfer.Set(CURLOPT_USERAGENT, kPostUserAgent);
     if (!transfer.ok()) RaiseStatus(StatusCode::CommunicationFailed);
 
@@ -216,6 +283,15 @@ bool CCommunicator::PostRaw(const std::string& url, const std::string& body, lon
 bool CCommunicator::PostRaw(const std::string& url, const std::string& body, long timeLimitSeconds,
                             const std::vector<std::string>& headerLines,
                             std::string& response) noexcept {
+  return PostRawWithOutcome(url, body, std::chrono::seconds(timeLimitSeconds), headerLines,
+                            response)
+      .completed;
+}
+
+TransferOutcome CCommunicator::PostRawWithOutcome(const std::string& url, const std::string& body,
+                                                  std::chrono::milliseconds timeLimit,
+                                                  const std::vector<std::string>& headerLines,
+                                                  std::string& response) noexcept {
   try {
     Transfer transfer(url);
     SetPostBody(transfer, body);
@@ -223,18 +299,17 @@ bool CCommunicator::PostRaw(const std::string& url, const std::string& body, lon
     std::unique_ptr<curl_slist, SlistFree> headers;
     for (const std::string& line : headerLines) {
       curl_slist* extended = curl_slist_append(headers.get(), line.c_str());
-      if (!extended) return false;
+      if (!extended) return {};
       headers.release();
       headers.reset(extended);
     }
     if (headers) transfer.Set(CURLOPT_HTTPHEADER, headers.get());
     transfer.Set(CURLOPT_WRITEFUNCTION, &AppendToString);
     transfer.Set(CURLOPT_WRITEDATA, &response);
-    transfer.Set(CURLOPT_CONNECTTIMEOUT, timeLimitSeconds);
-    transfer.Set(CURLOPT_TIMEOUT, timeLimitSeconds);
-    return transfer.Perform() == CURLE_OK;
+    transfer.SetTimeLimit(timeLimit, timeLimit);
+    return transfer.PerformWithOutcome();
   } catch (...) {
-    return false;
+    return {};
   }
 }
 
@@ -243,10 +318,22 @@ bool CCommunicator::Probe(const std::string& url) noexcept {
     Transfer transfer(url);
     transfer.Set(CURLOPT_HTTPGET, 1L);
     transfer.Set(CURLOPT_WRITEFUNCTION, &Discard);
+    transfer.SetTimeLimit(kProbeTimeLimit);
     return transfer.Perform() == CURLE_OK;
   } catch (...) {
     return false;
   }
 }
+
+void CCommunicator::SetStopToken(std::stop_token token) {
+  std::lock_guard<std::mutex> lock(StopTokenMutex());
+  StopTokenOverride() = std::move(token);
+}
+
+TransferStopScope::TransferStopScope(std::stop_token token) : previous_(threadStopToken) {
+  threadStopToken = std::move(token);
+}
+
+TransferStopScope::~TransferStopScope() { threadStopToken = previous_; }
 
 }  // namespace corvane

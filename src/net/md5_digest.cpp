@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,8 +56,11 @@ std::string Md5Hex(std::string_view bytes) {
 }
 
 std::string FileMd5Hex(const std::string& path) {
-  FdClose file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  // Non-blocking and regular files only: a pipe named like a program is never waited on.
+  FdClose file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
   if (file.fd < 0) return {};
+  struct stat st {};
+  if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return {};
   MdCtxPtr ctx = NewMd5();
   if (!ctx) return {};
   char buffer[1024];

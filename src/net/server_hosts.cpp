@@ -42,14 +42,31 @@ void Override(Setting setting, std::string value) {
 
 }  // namespace
 
-std::string TimestampHost() { return Value(kTimestampHost); }
+std::vector<std::string> TimestampHosts() {
+  std::vector<std::string> hosts;
+  std::string current;
+  for (char c : Value(kTimestampHost) + ",") {
+    if (c == ',' || c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+      if (!current.empty()) hosts.push_back(current);
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  if (hosts.empty()) hosts.push_back(kSettings[kTimestampHost].fallback);
+  return hosts;
+}
+
+std::string TimestampHost() { return TimestampHosts().front(); }
 std::string ScanHost() { return Value(kScanHost); }
 std::string UpdateHost() { return Value(kUpdateHost); }
 std::string LogHost() { return Value(kLogHost); }
 std::string CaBundlePath() { return Value(kCaBundle); }
 
-std::string TimestampUrl() { return "http://" + TimestampHost() + "/timestamp"; }
-std::string Rfc3161Url() { return "http://" + TimestampHost() + "/rfc3161"; }
+std::string TimestampUrlOf(const std::string& host) { return "http://" + host + "/timestamp"; }
+std::string Rfc3161UrlOf(const std::string& host) { return "http://" + host + "/rfc3161"; }
+std::string TimestampUrl() { return TimestampUrlOf(TimestampHost()); }
+std::string Rfc3161Url() { return Rfc3161UrlOf(TimestampHost()); }
 std::string ScanUrl() { return "http://" + ScanHost() + "/fileinfo_service.php"; }
 
 std::string DownloadUrl(const std::string& fileName) {
@@ -58,6 +75,11 @@ std::string DownloadUrl(const std::string& fileName) {
 std::string LogServerUrl() { return "https://" + LogHost() + "/ReceiveFeedbackServer"; }
 
 void SetTimestampHost(std::string host) { Override(kTimestampHost, std::move(host)); }
+void SetTimestampHosts(const std::vector<std::string>& hosts) {
+  std::string list;
+  for (const std::string& host : hosts) list += (list.empty() ? "" : ",") + host;
+  Override(kTimestampHost, std::move(list));
+}
 void SetScanHost(std::string host) { Override(kScanHost, std::move(host)); }
 void SetUpdateHost(std::string host) { Override(kUpdateHost, std::move(host)); }
 void SetLogHost(std::string host) { Override(kLogHost, std::move(host)); }

@@ -7,12 +7,14 @@
 //   log server host   CORVANECODE_LOG_HOST        log.corvane.example
 //   HTTPS CA bundle   CORVANECODE_CA_BUNDLE       empty: the system's trust store
 //
-// A host may carry ":port"; schemes and paths are fixed (plain HTTP for the timestamp and
-// reputation services, HTTPS for the download and log servers). An empty environment
-// variable counts as unset.
+// The timestamp host is a list: several hosts separated by commas or white space, tried in
+// order (TimestampHosts()); the other values are single hosts. A host may carry ":port"; schemes
+// and paths are fixed (plain HTTP for the timestamp and reputation services, HTTPS for the download
+// and log servers). An empty environment variable counts as unset.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -22,7 +24,10 @@ inline constexpr const char* kUpdateHostVariable = "CORVANECODE_UPDATE_HOST";
 inline constexpr const char* kLogHostVariable = "CORVANECODE_LOG_HOST";
 inline constexpr const char* kCaBundleVariable = "CORVANECODE_CA_BUNDLE";
 
+// The first timestamp host of the list.
 std::string TimestampHost();
+// Every timestamp host, in the order given; never empty.
+std::vector<std::string> TimestampHosts();
 std::string ScanHost();
 std::string UpdateHost();
 std::string LogHost();
@@ -32,6 +37,8 @@ std::string CaBundlePath();
 // Full URLs built from the values above.
 std::string TimestampUrl();                            // http://HOST/timestamp
 std::string Rfc3161Url();                              // http://HOST/rfc3161
+std::string TimestampUrlOf(const std::string& host);   // http://host/timestamp
+std::string Rfc3161UrlOf(const std::string& host);     // http://host/rfc3161
 std::string ScanUrl();                                 // http://HOST/fileinfo_service.php
 std::string DownloadUrl(const std::string& fileName);  // https://HOST/download/<fileName>
 std::string LogServerUrl();                            // https://HOST/ReceiveFeedbackServer
@@ -39,6 +46,7 @@ std::string LogServerUrl();                            // https://HOST/ReceiveFe
 // Overrides that win over the environment; an empty value is a value too (an empty CA
 // bundle means the system's store even when the environment names one).
 void SetTimestampHost(std::string host);
+void SetTimestampHosts(const std::vector<std::string>& hosts);
 void SetScanHost(std::string host);
 void SetUpdateHost(std::string host);
 void SetLogHost(std::string host);

@@ -129,6 +129,8 @@ UpdateOutcome ExeUpdateThread(const UpdateStatus& status, const UpdateProgress& 
   state("StateUpdateing", kStatusGreen);
   workers.RequestStop();
   while (workers.IsAnyWorkerRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // The request just raised is for the other workers; the update's own downloads go on.
+  TransferStopScope downloads{std::stop_token{}};
   progress(20);
 
   const std::string directory = DirectoryOf(runningExecutable);

@@ -20,6 +20,7 @@ class CabFileSign : public MsFileSign {
   // The working copy is written in one pass, with the signature reserve where the source has
   // none, while its digest is taken from the source.
   bool FillWorkingCopy(const std::string& source, const std::string& workingCopy) override;
+  bool NeedsNamedWorkingCopy() const override { return true; }
 };
 
 }  // namespace corvane

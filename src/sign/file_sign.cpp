@@ -22,6 +22,7 @@
 #include "sign/authenticode_verifier.h"
 #include "sign/cab_file_sign.h"
 #include "sign/sign_type.h"
+#include "sign/working_copy.h"
 
 namespace corvane {
 namespace {
@@ -42,52 +43,19 @@ std::string DirectoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string FileNameOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The working copy: a hidden file beside the destination, so that publishing it is a rename
-// on the same file system. Copies the source into it (`fill` may write it instead); raises
-// "undefined" on failure.
-std::string MakeWorkingCopy(const std::string& source, const std::string& destination,
-                            const std::function<bool(const std::string&)>& fill) {
-  std::string pattern =
-      DirectoryOf(destination) + "/." + FileNameOf(destination) + ".signing-XXXXXX";
-  int out = ::mkstemp(pattern.data());
-  if (out < 0) RaiseStatus(StatusCode::Undefined);
-  int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  bool filled = false;
-  try {
-    filled = in >= 0 && fill(pattern);
-  } catch (const std::exception&) {
-    ::close(out);
-    if (in >= 0) ::close(in);
-    ::unlink(pattern.c_str());
-    RaiseStatus(StatusCode::Undefined);
-  }
-  bool ok = in >= 0 && (filled || CopyContents(in, out));
-  struct stat st {};
-  if (ok && ::fstat(in, &st) == 0)
-    ok = ::chmod(pattern.c_str(), (st.st_mode | S_IWUSR) & 07777) == 0;
-  if (in >= 0) ::close(in);
-  if (::close(out) != 0) ok = false;
-  if (!ok) {
-    ::unlink(pattern.c_str());
-    RaiseStatus(StatusCode::Undefined);
-  }
-  return pattern;
-}
-
 }  // namespace
 
 void CFileSign::SignFile(const std::string& source, const std::string& destination,
                          bool /*append*/) {
   std::error_code ec;
   if (!fs::exists(source, ec)) RaiseStatus(StatusCode::InvalidPath);
+  // A directory, pipe, socket or device named like a program: refused before anything opens it.
+  if (!fs::is_regular_file(source, ec)) RaiseStatus(StatusCode::NotRegularFile);
   if (!ClearReadOnly(source)) RaiseStatus(StatusCode::FileIsInUse);
   const std::string& target = destination.empty() ? source : destination;
   if (!fs::is_directory(DirectoryOf(target), ec)) RaiseStatus(StatusCode::InvalidPath);
+  if (fs::exists(target, ec) && !fs::is_regular_file(target, ec))
+    RaiseStatus(StatusCode::NotRegularFile);
   if (fs::exists(target, ec) && !ClearReadOnly(target)) RaiseStatus(StatusCode::FileIsInUse);
 }
 
@@ -106,38 +74,52 @@ void MsFileSign::SignFile(const std::string& source, const std::string& destinat
   if (!manager_ || !manager_->certificate()) RaiseStatus(StatusCode::Undefined);
   ownCaIssued_ = manager_->ownCaIssued();
   chineseNamedRoot_ = manager_->chineseNamedRoot();
-  const std::string target = destination.empty() ? source : destination;
+  // Held from the first read of the file to the last write: a second signing of the same file
+  // waits, then signs what this one wrote.
+  const SigningTarget target(destination.empty() ? source : destination);
+  const std::string sourcePath =
+      destination.empty() || destination == source ? target.path() : source;
+  if (pe::LooksLikePe(sourcePath)) {
+    try {
+      pe::ReadLayout(sourcePath);
+    } catch (const pe::PeDamagedError&) {
+      RaiseStatus(StatusCode::FileIsDamaged);
+    } catch (const std::exception&) {
+      // Refused by the signing with the status of its own.
+    }
+  }
 
   // A PE image's or installer package's digest is taken from the source while the working
   // copy is made, on a second core: the copy then need not be read again, and a large file
   // costs little more than one pass of the hash.
   std::future<void> digest;
-  formats::FileStamp sourceStamp = pe::StampOf(source);
-  const bool peImage = pe::LooksLikePe(source);
-  const bool package = !peImage && msi::LooksLikePackage(source);
+  formats::FileStamp sourceStamp = pe::StampOf(sourcePath);
+  const bool peImage = pe::LooksLikePe(sourcePath);
+  const bool package = !peImage && msi::LooksLikePackage(sourcePath);
   if (package) {
     const EVP_MD* md = HashMd(ChosenHashAlgorithm());
-    digest = std::async(std::launch::async, [md, source] {
+    digest = std::async(std::launch::async, [md, sourcePath] {
       try {
-        msi::AuthenticodeDigest(source, md);
+        msi::AuthenticodeDigest(sourcePath, md);
       } catch (const std::exception&) {
         // The signing itself reports whatever made this fail.
       }
     });
   } else if (peImage) {
     const EVP_MD* md = HashMd(ChosenHashAlgorithm());
-    digest = std::async(std::launch::async, [md, source] {
+    digest = std::async(std::launch::async, [md, sourcePath] {
       try {
-        pe::AuthenticodeDigest(source, md);
+        pe::AuthenticodeDigest(sourcePath, md);
       } catch (const std::exception&) {
         // The signing itself reports whatever made this fail.
       }
     });
   }
-  std::string workingCopy;
+  std::optional<WorkingCopy> workingCopy;
   try {
-    workingCopy = MakeWorkingCopy(
-        source, target, [&](const std::string& copy) { return FillWorkingCopy(source, copy); });
+    workingCopy.emplace(target, NeedsNamedWorkingCopy());
+    workingCopy->Fill(sourcePath,
+                      [&](const std::string& copy) { return FillWorkingCopy(sourcePath, copy); });
   } catch (const std::exception&) {
     if (digest.valid()) digest.wait();
     throw;
@@ -145,21 +127,17 @@ void MsFileSign::SignFile(const std::string& source, const std::string& destinat
   if (digest.valid()) {
     digest.wait();
     if (package)
-      msi::NoteIdenticalCopy(source, sourceStamp, workingCopy);
+      msi::NoteIdenticalCopy(sourcePath, sourceStamp, workingCopy->path());
     else
-      pe::NoteIdenticalCopy(source, sourceStamp, workingCopy);
+      pe::NoteIdenticalCopy(sourcePath, sourceStamp, workingCopy->path());
   }
   bool timestampOk = true;
   try {
     append_ = append;
-    CreateSignature(workingCopy, timestampOk);
-    if (::rename(workingCopy.c_str(), target.c_str()) != 0) {
-      if (::unlink(workingCopy.c_str()) != 0) RaiseStatus(StatusCode::Undefined);
-      RaiseStatus(StatusCode::FileIsInUse);
-    }
+    CreateSignature(workingCopy->path(), timestampOk);
+    workingCopy->Publish(target);
   } catch (const std::exception&) {
-    std::error_code ec;
-    fs::remove(workingCopy, ec);
+    workingCopy.reset();
     throw;
   }
   // The file is signed and in place; only its timestamp is missing.

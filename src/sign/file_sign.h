@@ -1,6 +1,6 @@
 // The signer family: one signer per file, chosen by the file's SignType. A signer never
-// signs the user's file directly: it signs a working copy beside it and renames that copy
-// over the destination only when the signature is complete, so a failure leaves the
+// signs the user's file directly: it signs a working copy (sign/working_copy.h) and puts it in
+// place of the destination only when the signature is complete, so a failure leaves the
 // user's file as it was (the one exception is a failed timestamp: the signed file is kept
 // and the outcome is "sign succeed, timestamp failed").
 #pragma once
@@ -73,6 +73,8 @@ class MsFileSign : public CFileSign {
   virtual bool FillWorkingCopy(const std::string& /*source*/, const std::string& /*workingCopy*/) {
     return false;
   }
+  // True for a format whose editing renames new files over the working copy's name.
+  virtual bool NeedsNamedWorkingCopy() const { return false; }
   // The hash of this file's signature, chosen (and the key probed) once per file, or once per
   // run where the run shares its choice: the digest taken while the working copy is made and
   // the signing itself must agree on it.

@@ -27,9 +27,7 @@ constexpr char kProbeFilePrefix[] = "corvanetempfile.cab.";
 bool SignerTimeStampEx(const std::string& path, std::string& blob, TimestampProtocol protocol,
                        HashAlgorithm algorithm) {
   std::optional<std::string> stamped =
-      protocol == TimestampProtocol::Rfc3161
-          ? AddRfc3161Timestamp(blob, Rfc3161Url(), HashMd(algorithm))
-          : AddAuthenticodeTimestamp(blob, TimestampUrl());
+      AddTimestampFromHosts(blob, protocol == TimestampProtocol::Rfc3161, HashMd(algorithm));
   if (!stamped) return false;
   try {
     std::unique_ptr<SubjectFormat> format = DetectSubjectFormat(path);

@@ -8,9 +8,14 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
+#include "app/run_log.h"
+#include "app/worker_registry.h"
 #include "crypto/der.h"
 #include "crypto/openssl_ptr.h"
 #include "crypto/signed_message.h"
@@ -96,13 +101,30 @@ std::optional<std::string> DecodeBase64(std::string_view text) {
   return out;
 }
 
+// How the last transfer of this thread to a TSA ended, for the retry decision.
+thread_local TransferOutcome lastOutcome;
+
 std::optional<std::string> Post(const std::string& url, const std::string& body,
                                 const std::vector<std::string>& headers) {
   std::string answer;
-  if (!CCommunicator::PostRaw(url, body, kTimestampTimeLimitSeconds, headers, answer)) {
-    return std::nullopt;
-  }
+  lastOutcome = CCommunicator::PostRawWithOutcome(
+      url, body, std::chrono::seconds(kTimestampTimeLimitSeconds), headers, answer);
+  if (!lastOutcome.completed) return std::nullopt;
   return answer;
+}
+
+std::mutex retryMutex;
+std::optional<TimestampRetry> retryOverride;
+
+// Waits `delay` unless the stop request comes first; false when it came.
+bool WaitUnlessStopped(std::chrono::milliseconds delay) {
+  const auto end = std::chrono::steady_clock::now() + delay;
+  while (std::chrono::steady_clock::now() < end) {
+    if (Workers().stopRequested()) return false;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+        std::chrono::milliseconds(20), end - std::chrono::steady_clock::now()));
+  }
+  return !Workers().stopRequested();
 }
 
 // `message` with `attribute` after the unauthenticated attributes of its first signer.
@@ -267,7 +289,60 @@ std::optional<std::string> AddRfc3161Timestamp(std::string_view signatureDer,
 }
 
 bool IsTimestampReachable() {
-  return CCommunicator::Probe(TimestampUrl()) && CCommunicator::Probe(Rfc3161Url());
+  for (const std::string& host : TimestampHosts())
+    if (CCommunicator::Probe(TimestampUrlOf(host)) && CCommunicator::Probe(Rfc3161UrlOf(host)))
+      return true;
+  return false;
+}
+
+TimestampRetry TimestampRetrySettings() {
+  {
+    std::lock_guard<std::mutex> lock(retryMutex);
+    if (retryOverride) return *retryOverride;
+  }
+  TimestampRetry retry;
+  if (const char* delay = std::getenv(kTimestampRetryDelayVariable); delay && *delay) {
+    char* end = nullptr;
+    const double seconds = std::strtod(delay, &end);
+    if (end != delay && seconds >= 0)
+      retry.firstDelay = std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+  }
+  return retry;
+}
+
+void SetTimestampRetrySettings(std::optional<TimestampRetry> retry) {
+  std::lock_guard<std::mutex> lock(retryMutex);
+  retryOverride = retry;
+}
+
+std::optional<std::string> AddTimestampFromHosts(std::string_view signatureDer, bool rfc3161,
+                                                 const EVP_MD* md) {
+  const std::vector<std::string> hosts = TimestampHosts();
+  const TimestampRetry retry = TimestampRetrySettings();
+  for (const std::string& host : hosts) {
+    std::chrono::milliseconds delay = retry.firstDelay;
+    for (int attempt = 1; attempt <= std::max(1, retry.attemptsPerHost); ++attempt) {
+      if (Workers().stopRequested()) return std::nullopt;
+      lastOutcome = {};
+      std::optional<std::string> stamped =
+          rfc3161 ? AddRfc3161Timestamp(signatureDer, Rfc3161UrlOf(host), md)
+                  : AddAuthenticodeTimestamp(signatureDer, TimestampUrlOf(host));
+      if (stamped) {
+        // With one host there is nothing to tell: the run log stays as it was.
+        if (hosts.size() > 1)
+          LogError("%s, %s", "SignWin::SignerTimeStampEx", ("timestamp host: " + host).c_str());
+        return stamped;
+      }
+      // A server that is busy or slow may answer the next time; one that refuses the
+      // connection or answers nonsense will not.
+      const bool transient =
+          lastOutcome.timedOut || (lastOutcome.httpStatus >= 500 && lastOutcome.httpStatus < 600);
+      if (!transient || lastOutcome.cancelled || attempt == retry.attemptsPerHost) break;
+      if (!WaitUnlessStopped(delay)) return std::nullopt;
+      delay *= 2;
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace corvane

@@ -9,6 +9,7 @@
 
 #include <openssl/evp.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,8 +34,29 @@ std::optional<std::string> AddAuthenticodeTimestamp(std::string_view signatureDe
 std::optional<std::string> AddRfc3161Timestamp(std::string_view signatureDer,
                                                const std::string& url, const EVP_MD* md);
 
-// Whether both timestamp URLs of the configured host answer (any HTTP status counts).
+// Whether both timestamp URLs of one of the configured hosts answer (any HTTP status counts).
 bool IsTimestampReachable();
+
+// How the configured hosts are tried: each in turn, a host up to attemptsPerHost times while
+// its transfer times out or it answers 5xx, waiting firstDelay, then twice as long, between
+// attempts. A refused connection or an answer that is not a timestamp moves on at once.
+struct TimestampRetry {
+  int attemptsPerHost = 2;
+  std::chrono::milliseconds firstDelay{1000};
+};
+
+// CORVANECODE_TIMESTAMP_RETRY_DELAY (seconds, fractions allowed) sets firstDelay.
+inline constexpr const char* kTimestampRetryDelayVariable = "CORVANECODE_TIMESTAMP_RETRY_DELAY";
+
+TimestampRetry TimestampRetrySettings();
+// Wins over the environment until called with nullopt.
+void SetTimestampRetrySettings(std::optional<TimestampRetry> retry);
+
+// The timestamp of the first configured host (server_hosts.h) that gives one, tried as
+// TimestampRetry says; the stop request ends the tries. With more than one host, the host that
+// answered is written to the run log.
+std::optional<std::string> AddTimestampFromHosts(std::string_view signatureDer, bool rfc3161,
+                                                 const EVP_MD* md);
 
 // The request body AddAuthenticodeTimestamp sends for a signature value.
 std::string AuthenticodeTimestampRequestBody(std::string_view signatureValue);

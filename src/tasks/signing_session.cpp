@@ -6,6 +6,7 @@
 
 #include "app/run_log.h"
 #include "app/status.h"
+#include "cert/chain_warning.h"
 #include "net/cloud_scan.h"
 #include "sign/authenticode_verifier.h"
 #include "sign/file_sign.h"
@@ -158,6 +159,9 @@ bool SigningSession::CheckSignCert(Run& run) {
   }
   run.manager.BuildChain();
   run.manager.RecognizeOwnCa();
+  // Signatures that no verifier can follow to a trusted root are worth a word before the run.
+  if (std::optional<std::string> warning = ChainWarningText(run.manager, texts_))
+    run.interaction.ShowTip(*warning);
   bool advise = false;
   {
     std::lock_guard lock(mutex_);

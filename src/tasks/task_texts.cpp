@@ -33,6 +33,12 @@ constexpr Row kMessages[] = {
     {StatusCode::CertNotForCodeSign, "MsgStateCertNotCodeSign"},
     {StatusCode::CertPasswordWrong, "MsgStateCertPswdWrong"},
     {StatusCode::NotSupportAddDrive, "MsgStateNotSupportAddDrive"},
+    {StatusCode::NoSpaceLeft, "MsgStateDiskFull"},
+    {StatusCode::ReadOnlyFileSystem, "MsgStateReadOnlyDisk"},
+    {StatusCode::DiskQuotaExceeded, "MsgStateDiskQuotaExceeded"},
+    {StatusCode::InputOutputError, "MsgStateDiskIoError"},
+    {StatusCode::NotRegularFile, "MsgStateNotRegularFile"},
+    {StatusCode::FileIsDamaged, "MsgStateFileDamaged"},
 };
 
 }  // namespace

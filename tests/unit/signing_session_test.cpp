@@ -10,6 +10,7 @@
 #include "cert/cert_decode.h"
 #include "crypto/signed_message.h"
 #include "crypto/x509_names.h"
+#include "fixtures/scoped_env.h"
 #include "fixtures/scripted_interaction.h"
 #include "fixtures/signing_environment.h"
 #include "formats/pe/pe_image.h"
@@ -41,6 +42,8 @@ class SigningSessionTest : public ::testing::Test {
   }
 
   test::SigningEnvironment env_;
+  // The test roots are trusted, so no run warns of a chain that reaches no trusted root.
+  test::ScopedEnv trust_{"CORVANECODE_TRUST", env_.trustBundle()};
   SkinTexts texts_ = GetSkinLan(kGuiWndOwner, kGuiWndKeys, UiLanguage::English);
   WorkerRegistry workers_;
   UsageCounters counters_;
@@ -120,6 +123,19 @@ TEST_F(SigningSessionTest, PrepareAsksInOrderAndTheFileLoopAsksNothing) {
   EXPECT_EQ(run.events(), expected);
   EXPECT_EQ(counters_.Get("signFile"), 1);
   EXPECT_EQ(session_.crossCertPath(), cross);
+}
+
+TEST_F(SigningSessionTest, AChainThatReachesNoTrustedRootIsWarnedAboutBeforeTheFirstFile) {
+  std::string exe = env_.CopyImage("console-x64.exe");
+  test::ScopedEnv untrusted("CORVANECODE_TRUST", env_.tsaRoot());
+  test::ScriptedInteraction run;
+  SignRunSettings settings = Settings(env_.rootA());
+  settings.adviseDoubleCertificate = false;
+  session_.RunSign({exe}, settings, run);
+  const std::vector<std::string> tips = run.EventsStartingWith("tip: ");
+  ASSERT_EQ(tips.size(), 1u);
+  EXPECT_EQ(tips[0], "tip: " + texts_.Get("UiTipChainNotTrusted"));
+  EXPECT_EQ(run.state(0), "Complete") << "a warning, not a refusal";
 }
 
 TEST_F(SigningSessionTest, PreRunChecksStopBeforeAnyFileWithTheirMessage) {

@@ -28,7 +28,7 @@ TEST(Status, SucceedIsNotAFailureButCapitalisedIs) {
 }
 
 TEST(Status, EveryTextRoundTripsThroughItsCode) {
-  for (int i = 0; i <= static_cast<int>(StatusCode::SmartCardNotSupportSha2); ++i) {
+  for (int i = 0; i <= static_cast<int>(kLastStatusCode); ++i) {
     StatusCode code = static_cast<StatusCode>(i);
     StatusCode back;
     ASSERT_TRUE(StatusCodeFromText(StatusCodeText(code), &back));
@@ -38,6 +38,8 @@ TEST(Status, EveryTextRoundTripsThroughItsCode) {
                "sign succeed, timestamp failed");
   EXPECT_STREQ(StatusCodeText(StatusCode::SmartCardNotSupportSha2),
                "smart card not support sha2 algorithm");
+  EXPECT_STREQ(StatusCodeText(StatusCode::NoSpaceLeft), "no space left on device");
+  EXPECT_STREQ(StatusCodeText(StatusCode::FileIsDamaged), "file is damaged");
 }
 
 TEST(Status, CompositeTextIsAFailureMatchingNoCode) {

@@ -105,6 +105,18 @@ PeLayout ParseLayout(const FileReader& file) {
   layout.subsystem = file.U16At(opt + kOptSubsystem);
   layout.securityEntryOffset = securityEntry;
 
+  // Where the section data ends; signing an image whose sections were cut off would put the
+  // certificate table in the middle of what the loader maps.
+  std::uint64_t sectionDataEnd = 0;
+  for (std::uint64_t i = 0; i < sectionCount; ++i) {
+    const std::uint64_t header = sectionTable + i * kSectionHeaderSize;
+    const std::uint64_t rawSize = file.U32At(header + 16);
+    const std::uint64_t rawPointer = file.U32At(header + 20);
+    if (rawSize != 0 && rawPointer != 0)
+      sectionDataEnd = std::max(sectionDataEnd, rawPointer + rawSize);
+  }
+  if (sectionDataEnd > file.size()) throw PeDamagedError("section data runs past the end of file");
+
   const std::uint64_t tableOffset = file.U32At(securityEntry);
   const std::uint64_t tableSize = file.U32At(securityEntry + 4);
   if (tableOffset == 0 && tableSize == 0) return layout;
@@ -114,6 +126,8 @@ PeLayout ParseLayout(const FileReader& file) {
   if (!file.Contains(tableOffset, tableSize)) Refuse("certificate table runs past the end of file");
   if (tableOffset + tableSize != file.size()) Refuse("data follows the certificate table");
   if (tableSize < kCertificateHeaderSize) Refuse("certificate table is too small");
+  if (sectionDataEnd > tableOffset)
+    throw PeDamagedError("section data runs into the certificate table");
   layout.certTableOffset = static_cast<std::uint32_t>(tableOffset);
   layout.certTableSize = static_cast<std::uint32_t>(tableSize);
   return layout;

@@ -21,6 +21,13 @@ class PeFormatError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A file that is a PE image but cannot be one as it stands: its sections run past the end of
+// the file (a truncated copy) or into the certificate table.
+class PeDamagedError : public PeFormatError {
+ public:
+  using PeFormatError::PeFormatError;
+};
+
 struct PeLayout {
   bool pe32plus = false;
   std::uint16_t machine = 0;
