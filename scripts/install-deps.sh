@@ -19,6 +19,8 @@ packages=(
   gcab cabextract
   msitools wixl libgsf-1-dev
   libp11-dev libp11-kit-dev p11-kit softhsm2 opensc
+  qt6-base-dev qt6-tools-dev libqt6uitools6 libqt6opengl6-dev libgl-dev qt6-qpa-plugins
+  xvfb xauth imagemagick fonts-noto-cjk fonts-dejavu-core
 )
 
 missing=()
