@@ -16,6 +16,12 @@ BUILD_TYPE=Debug bash "$top/scripts/build.sh" "$top/build-asan" -DCORVANE_SANITI
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir "$top/build-asan" --output-on-failure -j "$jobs"
 
+echo "== concurrency tests with ThreadSanitizer"
+cmake -S "$top" -B "$top/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_TSAN=ON >/dev/null
+ninja -C "$top/build-tsan" corvane_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$top/build-tsan/tests/corvane_tests" \
+  --gtest_filter="$(cat "$top/tests/concurrency_tests.txt")"
+
 echo "== fuzz (bounded)"
 CC=clang CXX=clang++ BUILD_TYPE=Debug bash "$top/scripts/build.sh" "$top/build-fuzz" \
   -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF

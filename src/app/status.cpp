@@ -91,7 +91,6 @@ void RaiseStatus(const char* format, ...) {
 
 void RaiseStatus(StatusCode code) { throw ExceptionEx(code); }
 
-void RaiseSucceed() { throw ExceptionEx(StatusCode::Succeed); }
 
 std::string FormatStatus(const char* format, ...) {
   va_list args;

@@ -63,7 +63,6 @@ inline constexpr std::size_t kMaxStatusLength = 1023;
 // Formats printf-style into at most kMaxStatusLength bytes and throws ExceptionEx.
 [[noreturn]] void RaiseStatus(const char* format, ...) __attribute__((format(printf, 1, 2)));
 [[noreturn]] void RaiseStatus(StatusCode code);
-[[noreturn]] void RaiseSucceed();
 
 // The same formatting without the throw, for callers that build a text to log.
 std::string FormatStatus(const char* format, ...) __attribute__((format(printf, 1, 2)));

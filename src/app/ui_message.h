@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace corvane {
@@ -28,5 +29,8 @@ struct UiMessage {
 
 // Receives the messages an operation shows while it runs ("Processing, please wait...").
 using UiProgress = std::function<void(const UiMessage&)>;
+
+// The save dialog, shown once the product exists: the chosen path, nullopt when cancelled.
+using ChooseSavePath = std::function<std::optional<std::string>()>;
 
 }  // namespace corvane

@@ -40,17 +40,17 @@ bool WorkerRegistry::Launch(WorkerKind kind, std::function<void(std::stop_token)
   });
   auto done = std::make_shared<std::atomic<bool>>(false);
   try {
-    threads_.push_back(Thread{std::thread([this, kind, done, body = std::move(body),
-                                           token = stop_.get_token()] {
-                                try {
-                                  body(token);
-                                } catch (...) {
-                                  // A worker reports its own outcome; nothing may escape a thread.
-                                }
-                                Finish(kind);
-                                *done = true;
-                              }),
-                              done});
+    threads_.push_back(
+        Thread{std::thread([this, kind, done, body = std::move(body), token = stop_.get_token()] {
+                 try {
+                   body(token);
+                 } catch (...) {
+                   // A worker reports its own outcome; nothing may escape a thread.
+                 }
+                 Finish(kind);
+                 *done = true;
+               }),
+               done});
   } catch (const std::system_error&) {
     Finish(kind);
     return false;

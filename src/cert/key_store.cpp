@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <map>
+#include <mutex>
 
 #include "app/status.h"
 #include "crypto/x509_names.h"
@@ -91,15 +93,61 @@ std::string Bytes(const unsigned char* data, std::size_t size) {
   return data ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
 }
 
+// A PKCS #11 module loaded once for every store that uses it at the same time: unloading
+// finalises the module, which would end the sessions of a store still in use. Once the last
+// store lets go it is unloaded, so the next store initialises it again and sees the tokens
+// present then.
+struct LoadedModule {
+  std::string path;
+  PKCS11_CTX* ctx = nullptr;
+  void* library = nullptr;  // our own reference, for the calls libp11 does not offer
+  CK_FUNCTION_LIST* functions = nullptr;
+  CK_INFO info{};
+
+  ~LoadedModule() {
+    if (ctx) {
+      PKCS11_CTX_unload(ctx);
+      PKCS11_CTX_free(ctx);
+    }
+    if (library) dlclose(library);
+  }
+
+  static std::shared_ptr<LoadedModule> Acquire(const std::string& path) {
+    static std::mutex mutex;
+    static std::map<std::string, std::weak_ptr<LoadedModule>> loaded;
+    std::lock_guard lock(mutex);
+    if (std::shared_ptr<LoadedModule> module = loaded[path].lock()) return module;
+    auto module = std::make_shared<LoadedModule>();
+    module->path = path;
+    module->ctx = PKCS11_CTX_new();
+    if (!module->ctx) return nullptr;
+    if (PKCS11_CTX_load(module->ctx, path.c_str()) != 0) {
+      PKCS11_CTX_free(module->ctx);
+      module->ctx = nullptr;
+      ERR_clear_error();
+      return nullptr;
+    }
+    // The same library libp11 loaded, so the same initialised module.
+    module->library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module->library) {
+      auto getList =
+          reinterpret_cast<CK_C_GetFunctionList>(dlsym(module->library, "C_GetFunctionList"));
+      if (getList) getList(&module->functions);
+      if (module->functions) module->functions->C_GetInfo(&module->info);
+    }
+    loaded[path] = module;
+    return module;
+  }
+};
+
 }  // namespace
 
 struct KeyStore::Impl {
   struct Module {
-    std::string path;
+    std::shared_ptr<LoadedModule> loaded;
     PKCS11_CTX* ctx = nullptr;
     PKCS11_SLOT* slots = nullptr;
     unsigned int slotCount = 0;
-    void* library = nullptr;  // our own reference, for the calls libp11 does not offer
     CK_FUNCTION_LIST* functions = nullptr;
     CK_INFO info{};
   };
@@ -115,6 +163,8 @@ struct KeyStore::Impl {
     std::vector<EvpPkeyPtr> ownedKeys;
   };
 
+  // Every public operation holds it: a view may list a token while a run signs with it.
+  std::recursive_mutex mutex;
   PinPrompt prompt;
   std::vector<std::unique_ptr<Module>> modules;
   std::vector<Token> tokens;
@@ -122,7 +172,13 @@ struct KeyStore::Impl {
   std::vector<X509Ptr> retiredCerts;
   std::vector<EvpPkeyPtr> retiredKeys;
   std::vector<TokenInfo> infos;
+  // Entries handed out by pointer: they stay where they are for the store's life.
+  std::deque<TokenCertificate> handedOut;
 
+  const TokenCertificate* Keep(const TokenCertificate& cert) {
+    handedOut.push_back(cert);
+    return &handedOut.back();
+  }
   Token& At(std::size_t index) {
     if (index >= tokens.size()) RaiseStatus(StatusCode::Undefined);
     return tokens[index];
@@ -144,22 +200,11 @@ KeyStore::KeyStore(const std::vector<std::string>& modulePaths, PinPrompt prompt
   impl_->prompt = std::move(prompt);
   for (const std::string& path : modulePaths) {
     auto module = std::make_unique<Impl::Module>();
-    module->path = path;
-    module->ctx = PKCS11_CTX_new();
-    if (!module->ctx) continue;
-    if (PKCS11_CTX_load(module->ctx, path.c_str()) != 0) {
-      PKCS11_CTX_free(module->ctx);
-      ERR_clear_error();
-      continue;
-    }
-    // The same library libp11 loaded, so the same initialised module.
-    module->library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module->library) {
-      auto getList =
-          reinterpret_cast<CK_C_GetFunctionList>(dlsym(module->library, "C_GetFunctionList"));
-      if (getList) getList(&module->functions);
-      if (module->functions) module->functions->C_GetInfo(&module->info);
-    }
+    module->loaded = LoadedModule::Acquire(path);
+    if (!module->loaded) continue;
+    module->ctx = module->loaded->ctx;
+    module->functions = module->loaded->functions;
+    module->info = module->loaded->info;
     if (PKCS11_enumerate_slots(module->ctx, &module->slots, &module->slotCount) != 0) {
       module->slots = nullptr;
       module->slotCount = 0;
@@ -188,15 +233,15 @@ KeyStore::~KeyStore() {
   impl_->retiredKeys.clear();
   for (auto& module : impl_->modules) {
     if (module->slots) PKCS11_release_all_slots(module->ctx, module->slots, module->slotCount);
-    PKCS11_CTX_unload(module->ctx);
-    PKCS11_CTX_free(module->ctx);
-    if (module->library) dlclose(module->library);
   }
 }
 
 const std::vector<TokenInfo>& KeyStore::Tokens() const { return impl_->infos; }
 
-void KeyStore::Login(std::size_t index) {
+void KeyStore::Login(std::size_t index) { Login(index, impl_->prompt); }
+
+void KeyStore::Login(std::size_t index, const PinPrompt& prompt) {
+  std::lock_guard lock(impl_->mutex);
   Impl::Token& token = impl_->At(index);
   if (token.loggedIn) return;
   PKCS11_SLOT* slot = token.slot;
@@ -210,7 +255,8 @@ void KeyStore::Login(std::size_t index) {
     return;
   }
   std::optional<std::string> pin = token.pin;
-  if (!pin && impl_->prompt) pin = impl_->prompt(impl_->infos[index].label);
+  const PinPrompt& ask = prompt ? prompt : impl_->prompt;
+  if (!pin && ask) pin = ask(impl_->infos[index].label);
   if (!pin) RaiseStatus(StatusCode::UserCancel);
   ERR_clear_error();
   if (PKCS11_open_session(slot, 1) != 0 || PKCS11_login(slot, 0, pin->c_str()) != 0) {
@@ -245,6 +291,15 @@ void KeyStore::Impl::List(std::size_t index) {
     token.ownedKeys.push_back(std::move(key));
     token.keys.push_back(std::move(entry));
   }
+  // Public halves tell, before a login, which certificates have their key on the token.
+  std::map<std::string, std::string> publicKeys;
+  PKCS11_KEY* pubs = nullptr;
+  unsigned int pubCount = 0;
+  if (PKCS11_enumerate_public_keys(p11, &pubs, &pubCount) != 0) pubCount = 0;
+  for (unsigned int i = 0; i < pubCount; ++i) {
+    EvpPkeyPtr pub(PKCS11_get_public_key(&pubs[i]));
+    if (pub) publicKeys[Bytes(pubs[i].id, pubs[i].id_len)] = PublicKeyDer(pub.get());
+  }
   PKCS11_CERT* certs = nullptr;
   unsigned int certCount = 0;
   if (PKCS11_enumerate_certs(p11, &certs, &certCount) != 0) certCount = 0;
@@ -264,6 +319,8 @@ void KeyStore::Impl::List(std::size_t index) {
         entry.key = key.key;
         break;
       }
+    entry.keyOnToken = entry.key != nullptr || (!entry.id.empty() && publicKeys.count(entry.id) &&
+                                                publicKeys[entry.id] == certKey);
     token.ownedCerts.push_back(std::move(cert));
     token.certificates.push_back(std::move(entry));
   }
@@ -271,46 +328,77 @@ void KeyStore::Impl::List(std::size_t index) {
   token.listed = true;
 }
 
-const std::vector<TokenCertificate>& KeyStore::Certificates(std::size_t token) {
+std::vector<TokenCertificate> KeyStore::Certificates(std::size_t token) {
+  std::lock_guard lock(impl_->mutex);
   Login(token);
   impl_->List(token);
   return impl_->tokens[token].certificates;
 }
 
 std::vector<const TokenCertificate*> KeyStore::Certificates() {
+  std::lock_guard lock(impl_->mutex);
   std::vector<const TokenCertificate*> all;
   for (std::size_t i = 0; i < impl_->tokens.size(); ++i)
-    for (const TokenCertificate& cert : Certificates(i)) all.push_back(&cert);
+    for (const TokenCertificate& cert : Certificates(i)) all.push_back(impl_->Keep(cert));
   return all;
 }
 
-const std::vector<TokenKey>& KeyStore::Keys(std::size_t token) {
+std::vector<const TokenCertificate*> KeyStore::PublicCertificates() {
+  std::lock_guard lock(impl_->mutex);
+  std::vector<const TokenCertificate*> all;
+  for (std::size_t i = 0; i < impl_->tokens.size(); ++i) {
+    impl_->List(i);
+    for (const TokenCertificate& cert : impl_->tokens[i].certificates)
+      all.push_back(impl_->Keep(cert));
+  }
+  return all;
+}
+
+std::vector<TokenKey> KeyStore::Keys(std::size_t token) {
+  std::lock_guard lock(impl_->mutex);
   Login(token);
   impl_->List(token);
   return impl_->tokens[token].keys;
 }
 
+namespace {
+
+bool HasIdentity(const TokenCertificate& cert, const std::string& issuerName,
+                 const std::string& serialHex) {
+  return SerialHex(cert.certificate) == serialHex &&
+         IssuerDisplayName(cert.certificate) == issuerName;
+}
+
+}  // namespace
+
+std::optional<std::size_t> KeyStore::FindTokenHolding(const std::string& issuerName,
+                                                      const std::string& serialHex) {
+  std::lock_guard lock(impl_->mutex);
+  // Certificates are public objects: finding the token asks no token for its PIN.
+  for (std::size_t i = 0; i < impl_->tokens.size(); ++i) {
+    impl_->List(i);
+    for (const TokenCertificate& cert : impl_->tokens[i].certificates)
+      if (HasIdentity(cert, issuerName, serialHex)) return i;
+  }
+  return std::nullopt;
+}
+
 const TokenCertificate* KeyStore::FindByIdentity(const std::string& issuerName,
                                                  const std::string& serialHex) {
-  auto matches = [&](const TokenCertificate& cert) {
-    return SerialHex(cert.certificate) == serialHex &&
-           IssuerDisplayName(cert.certificate) == issuerName;
-  };
-  for (std::size_t i = 0; i < impl_->tokens.size(); ++i) {
-    // Certificates are public objects: only the token that holds the match is asked for
-    // its PIN, to pair the certificate with its private key.
-    impl_->List(i);
-    const std::vector<TokenCertificate>& visible = impl_->tokens[i].certificates;
-    if (std::none_of(visible.begin(), visible.end(), matches)) continue;
-    for (const TokenCertificate& cert : Certificates(i))
-      if (matches(cert)) return &cert;
-  }
+  std::lock_guard lock(impl_->mutex);
+  std::optional<std::size_t> token = FindTokenHolding(issuerName, serialHex);
+  if (!token) return nullptr;
+  // Only the token that holds the match is asked for its PIN, to pair the certificate with
+  // its private key.
+  for (const TokenCertificate& cert : Certificates(*token))
+    if (HasIdentity(cert, issuerName, serialHex)) return impl_->Keep(cert);
   return nullptr;
 }
 
 std::optional<StoreCertificate> KeyStore::FindStoreCert(const std::string& storeName,
                                                         const std::string& issuerName,
                                                         const std::string& serialHex) {
+  std::lock_guard lock(impl_->mutex);
   if (storeName != kMyStore) return std::nullopt;
   const TokenCertificate* found = FindByIdentity(issuerName, serialHex);
   if (!found) return std::nullopt;
@@ -321,12 +409,15 @@ std::optional<StoreCertificate> KeyStore::FindStoreCert(const std::string& store
 }
 
 std::vector<X509Ptr> KeyStore::ChainCertificates() {
+  // Issuers are public objects too: building a chain logs in to no token.
   std::vector<X509Ptr> certs;
-  for (const TokenCertificate* cert : Certificates()) certs.push_back(UpRef(cert->certificate));
+  for (const TokenCertificate* cert : PublicCertificates())
+    certs.push_back(UpRef(cert->certificate));
   return certs;
 }
 
 std::vector<std::size_t> KeyStore::FindTokens(const std::string& nameOrUri) const {
+  std::lock_guard lock(impl_->mutex);
   std::vector<std::size_t> found;
   UriPtr uri(p11_kit_uri_new());
   bool isUri =
@@ -344,20 +435,41 @@ std::vector<std::size_t> KeyStore::FindTokens(const std::string& nameOrUri) cons
 }
 
 const TokenCertificate* KeyStore::FindByUri(const std::string& text) {
+  std::lock_guard lock(impl_->mutex);
   UriPtr uri(p11_kit_uri_new());
   if (text.rfind("pkcs11:", 0) != 0 ||
       p11_kit_uri_parse(text.c_str(), P11_KIT_URI_FOR_ANY, uri.get()) != P11_KIT_URI_OK)
     RaiseStatus(StatusCode::Undefined);
   const char* pinValue = p11_kit_uri_get_pin_value(uri.get());
-  for (std::size_t index : FindTokens(text)) {
+  const std::vector<std::size_t> candidates = FindTokens(text);
+  // A certificate URI is matched against public objects first, so only the token that holds
+  // the certificate is asked for its PIN.
+  for (std::size_t index : candidates) {
+    impl_->List(index);
+    std::optional<TokenCertificate> match;
+    for (const TokenCertificate& cert : impl_->tokens[index].certificates) {
+      ObjectAttributes asCert(CKO_CERTIFICATE, cert.id, cert.label);
+      if (p11_kit_uri_match_attributes(uri.get(), asCert.list, 3)) {
+        match = cert;
+        break;
+      }
+    }
+    if (!match) continue;
+    // Logging in lists the token anew, with its private keys.
+    if (pinValue && !impl_->tokens[index].loggedIn) impl_->tokens[index].pin = pinValue;
+    for (const TokenCertificate& paired : Certificates(index))
+      if (paired.id == match->id && X509_cmp(paired.certificate, match->certificate) == 0)
+        return impl_->Keep(paired);
+  }
+  for (std::size_t index : candidates) {
     if (pinValue && !impl_->tokens[index].loggedIn) impl_->tokens[index].pin = pinValue;
     for (const TokenCertificate& cert : Certificates(index)) {
       ObjectAttributes asCert(CKO_CERTIFICATE, cert.id, cert.label);
-      if (p11_kit_uri_match_attributes(uri.get(), asCert.list, 3)) return &cert;
+      if (p11_kit_uri_match_attributes(uri.get(), asCert.list, 3)) return impl_->Keep(cert);
       for (const TokenKey& key : impl_->tokens[index].keys) {
         if (key.key != cert.key || !cert.key) continue;
         ObjectAttributes asKey(CKO_PRIVATE_KEY, key.id, key.label);
-        if (p11_kit_uri_match_attributes(uri.get(), asKey.list, 3)) return &cert;
+        if (p11_kit_uri_match_attributes(uri.get(), asKey.list, 3)) return impl_->Keep(cert);
       }
     }
   }
@@ -366,6 +478,7 @@ const TokenCertificate* KeyStore::FindByUri(const std::string& text) {
 
 void KeyStore::PutCertificate(std::size_t index, X509* cert, const std::string& id,
                               const std::string& label) {
+  std::lock_guard lock(impl_->mutex);
   Impl::Token& token = impl_->At(index);
   Login(index);
   std::string idCopy = id;
@@ -381,6 +494,7 @@ void KeyStore::PutCertificate(std::size_t index, X509* cert, const std::string& 
 }
 
 unsigned long KeyStore::MaxRsaKeyBits(std::size_t index) const {
+  std::lock_guard lock(impl_->mutex);
   if (index >= impl_->tokens.size()) return 0;
   const Impl::Token& token = impl_->tokens[index];
   CK_FUNCTION_LIST* functions = token.module->functions;
@@ -394,6 +508,7 @@ unsigned long KeyStore::MaxRsaKeyBits(std::size_t index) const {
 }
 
 TokenKey KeyStore::GenerateRsaKey(std::size_t index, unsigned long bits, const std::string& label) {
+  std::lock_guard lock(impl_->mutex);
   Impl::Token& token = impl_->At(index);
   Login(index);
   CK_FUNCTION_LIST* functions = token.module->functions;

@@ -39,6 +39,8 @@ struct TokenCertificate {
   std::size_t token = 0;
   X509* certificate = nullptr;  // owned by the key store
   EVP_PKEY* key = nullptr;      // owned by the key store; null when the token has no key for it
+                                // or is not logged in yet
+  bool keyOnToken = false;      // the token holds its key (known from its public half too)
   std::string id;               // CKA_ID bytes
   std::string label;
   std::string uri;  // the certificate's object URI (RFC 7512)
@@ -63,13 +65,22 @@ class KeyStore : public CertStore {
   // the operation" when the PIN prompt is cancelled and "KeyStore::Login, pin incorrect" (or
   // "pin locked", or "login failed") when the token refuses the PIN.
   void Login(std::size_t token);
+  // The same with a prompt of the caller's (a run asks through its front end); without one
+  // the store's own prompt asks.
+  void Login(std::size_t token, const PinPrompt& prompt);
 
-  // Certificates and private keys of one token or of all, logging in first. The lists are
-  // valid until the token's objects change; the certificates and keys they point to stay
-  // valid for the life of the store.
-  const std::vector<TokenCertificate>& Certificates(std::size_t token);
+  // Certificates and private keys of one token or of all, logging in first. The
+  // certificates and keys the entries point to stay valid for the life of the store, and so
+  // do entries handed out by pointer. Every operation is safe from any thread.
+  std::vector<TokenCertificate> Certificates(std::size_t token);
   std::vector<const TokenCertificate*> Certificates();
-  const std::vector<TokenKey>& Keys(std::size_t token);
+  std::vector<TokenKey> Keys(std::size_t token);
+  // The certificates every token shows without a login (public objects; a token that is
+  // logged in already shows its keys' pairings too).
+  std::vector<const TokenCertificate*> PublicCertificates();
+  // The token holding the certificate of this issuer and serial, found without a login.
+  std::optional<std::size_t> FindTokenHolding(const std::string& issuerName,
+                                              const std::string& serialHex);
 
   // First certificate of the store "My" (every token) whose serialHex and issuer simple
   // display name equal the given ones exactly.

@@ -55,8 +55,9 @@ bool PassesSelectionFilter(const X509* cert, bool keyPresent) {
 
 std::vector<StoreCertEntry> SelectableCertificates(KeyStore& store) {
   std::vector<StoreCertEntry> list;
-  for (const TokenCertificate* cert : store.Certificates()) {
-    if (!PassesSelectionFilter(cert->certificate, cert->key != nullptr)) continue;
+  // Listing logs in to no token: the PIN is asked when a certificate is used.
+  for (const TokenCertificate* cert : store.PublicCertificates()) {
+    if (!PassesSelectionFilter(cert->certificate, cert->keyOnToken)) continue;
     list.push_back({{SubjectDisplayName(cert->certificate), IssuerDisplayName(cert->certificate),
                      SerialHex(cert->certificate)},
                     store.Tokens()[cert->token].label,

@@ -48,9 +48,10 @@ PfxGenerateResult GeneratePfx(const PfxGenerateInput& input, const UiProgress& p
     LogError("%s, %s", "CCertTool::GeneratePfx", errorText.c_str());
     return Red("UiTaskStateGeneratePFXFailed");
   }
-  if (input.outPath.empty()) return {UiMessage::Red(""), false};
-  if (!PublishFile(input.outPath, pfx, kPrivateFileMode))
-    return Red("UiTaskStateGeneratePFXFailed");
+  std::optional<std::string> outPath =
+      input.chooseDestination ? input.chooseDestination() : std::nullopt;
+  if (!outPath || outPath->empty()) return {UiMessage::Red(""), false};
+  if (!PublishFile(*outPath, pfx, kPrivateFileMode)) return Red("UiTaskStateGeneratePFXFailed");
   return {UiMessage::Green("UiTaskStateGeneratePFXSuccess"), false};
 }
 

@@ -9,13 +9,13 @@
 namespace corvane {
 
 struct PfxGenerateInput {
-  bool pasteMode = false;    // the certificate is pasted text, not a file
-  std::string certText;      // pasted text (always content, whatever its length)
-  std::string certFile;      // certificate file
-  std::string keyFile;       // private key file
-  std::string password;      // opens the key file and protects the PFX
-  std::string confirmation;  // must equal the password
-  std::string outPath;       // the file chosen to save to; empty: saving was cancelled
+  bool pasteMode = false;            // the certificate is pasted text, not a file
+  std::string certText;              // pasted text (always content, whatever its length)
+  std::string certFile;              // certificate file
+  std::string keyFile;               // private key file
+  std::string password;              // opens the key file and protects the PFX
+  std::string confirmation;          // must equal the password
+  ChooseSavePath chooseDestination;  // asked once the PFX is made; cancelled: nothing saved
 };
 
 struct PfxGenerateResult {
@@ -23,8 +23,8 @@ struct PfxGenerateResult {
   bool clearPasswords = false;
 };
 
-// GeneratePfx. The PFX is written beside outPath and renamed over it, owner-only; the outcome
-// stays on the status line.
+// GeneratePfx. Once the PFX is made the destination is asked for; the PFX is written beside it
+// and renamed over it, owner-only. The outcome stays on the status line.
 PfxGenerateResult GeneratePfx(const PfxGenerateInput& input, const UiProgress& progress = {});
 
 }  // namespace corvane

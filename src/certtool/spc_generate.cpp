@@ -93,9 +93,11 @@ UiMessage GenerateSpc(const SpcGenerateInput& input, const UiProgress& progress)
                               ? "UiTaskStateCertContentIsInvalid"
                               : "UiGenerateCertChainFailed");
   }
-  if (input.outPath.empty()) return UiMessage::Red("");
+  std::optional<std::string> outPath =
+      input.chooseDestination ? input.chooseDestination() : std::nullopt;
+  if (!outPath || outPath->empty()) return UiMessage::Red("");
   pem.push_back('\0');
-  if (!PublishFile(input.outPath, pem, kPublicFileMode))
+  if (!PublishFile(*outPath, pem, kPublicFileMode))
     return UiMessage::Red("UiGenerateCertChainFailed");
   return UiMessage::Green("UiGenerateCertChainSuccess");
 }

@@ -18,7 +18,7 @@ struct SpcGenerateInput {
   std::string userText;                                // pasted user certificate
   std::string userFile;                                // user certificate file
   std::array<std::string, kMaxUpperCerts> upperFiles;  // each may be empty
-  std::string outPath;  // the file chosen to save to; empty: saving was cancelled
+  ChooseSavePath chooseDestination;  // asked once the chain is made; cancelled: nothing saved
 };
 
 // CollectUpperCerts: loads the user's certificate and every given upper certificate, and
@@ -28,8 +28,9 @@ bool CollectUpperCerts(const zorvat::Source& user, bool pasteMode,
                        const std::array<std::string, kMaxUpperCerts>& upperFiles,
                        std::vector<std::string>& upperList, UiMessage& failure);
 
-// GenerateSpc. The file is the PEM text ("PKCS7") followed by one zero byte, written beside
-// outPath and renamed over it; the outcome stays on the status line.
+// GenerateSpc. Once the chain is made the destination is asked for; the file is the PEM text
+// ("PKCS7") followed by one zero byte, written beside it and renamed over it. The outcome
+// stays on the status line.
 UiMessage GenerateSpc(const SpcGenerateInput& input, const UiProgress& progress = {});
 
 }  // namespace corvane

@@ -1,13 +1,14 @@
 // corvanecode-cli cert-info: what the program makes of a PFX file, checked in the order a
 // signing run checks it.
-#include <filesystem>
 #include <iostream>
 
 #include "app/run_log.h"
+#include "app/worker_registry.h"
 #include "cert/cert_manager.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "crypto/x509_names.h"
+#include "tasks/signing_session.h"
 
 namespace corvane::cli {
 
@@ -30,19 +31,18 @@ int CertInfoCommand(int argc, char** argv) {
     std::cerr << "cert-info: " << passwordError << "\n";
     return kExitUsage;
   }
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(*pfx, ec)) {
-    PrintError(texts.Get("UiGloErrCertPathErr"));
-    return kExitFailed;
-  }
-  if (!CertManager::CheckPfxPassword(*pfx, *password)) {
-    PrintError(texts.Get("UiGloErrPwdErrOrCertErr"));
-    return kExitFailed;
-  }
-
+  // The certificate is checked and loaded as a signing run does it.
+  struct Messages : RunInteraction {
+    void MessageSet(const std::string& text) override { PrintError(text); }
+  } messages;
+  UsageCounters counters;
+  SigningSession session(Workers(), counters, texts);
+  session.ChoosePfx(*pfx);
+  SignRunSettings settings;
+  settings.password = *password;
   CertManager manager;
   try {
-    manager.LoadPfx(*pfx, *password);
+    if (!session.LoadChosenCert(manager, settings, messages)) return kExitFailed;
   } catch (const std::exception& e) {
     LogError("%s, %s", "corvanecode-cli::CertInfo", e.what());
     PrintError(texts.Get("UiGloErrPwdErrOrCertErr"));

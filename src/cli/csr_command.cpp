@@ -13,20 +13,9 @@ namespace {
 
 // The key pair is made on the token and the request signed there; no key file is written.
 int KeyStoreCsr(const Arguments& args, const std::string& token, const CsrCommandOptions& options) {
-  std::string subject;
-  if (!BuildSubject(options.kind, options.fields, /*legacyPlatform=*/false, subject))
-    return FinishCsrCommand(options, {UiMessage::Red("UiTaskStateEmailAddressIsIllegal"), {}});
   std::shared_ptr<KeyStore> store = OpenKeyStore(args);
-  std::string length = options.bits;
-  if (length.empty()) {
-    // As the tab preselects: the first length the token offers.
-    std::vector<std::size_t> found = store->FindTokens(token);
-    std::vector<std::string> lengths = found.empty()
-                                           ? std::vector<std::string>{}
-                                           : KeyStoreKeyLengths(store->MaxRsaKeyBits(found[0]));
-    length = lengths.empty() ? "2048" : lengths[0];
-  }
-  KeyStoreRequest r = GenerateKeyStoreRequest(*store, token, length, subject);
+  KeyStoreRequest r =
+      GenerateKeyStore(*store, token, options.bits, options.kind, options.fields, nullptr);
   CsrGenerateResult generated;
   generated.message = r.produced ? UiMessage::Green(r.stateKey) : UiMessage::Red(r.stateKey);
   if (r.produced) generated.requestPem = r.request + "\r\n";

@@ -3,12 +3,11 @@
 #include <iostream>
 #include <iterator>
 
-#include "app/status.h"
-#include "cert/cert_decode.h"
-#include "cert/cert_install.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "cli/key_store_options.h"
+#include "cli/tool_output.h"
+#include "tasks/cert_tool_run.h"
 
 namespace corvane::cli {
 
@@ -24,44 +23,50 @@ int InstallCommand(int argc, char** argv) {
     return kExitUsage;
   }
   const std::string& source = args.operands[0];
-  std::vector<X509Ptr> certificates;
-  try {
-    std::string bytes;
-    if (source == "-") {
-      bytes.assign(std::istreambuf_iterator<char>(std::cin), {});
-      bytes = NormalizePastedText(bytes);
-    } else {
-      bytes = ReadWholeFile(source);
-    }
-    certificates = CertificatesFromInput(bytes, args.Value("pfx-password").value_or(""));
-  } catch (const std::exception&) {
-    std::cerr << "install: " << (source == "-" ? "the text" : source)
-              << " holds no certificate, PKCS #7 bundle or PKCS #12 file that opens\n";
-    return kExitFailed;
-  }
-  try {
-    std::shared_ptr<KeyStore> store = OpenKeyStore(args);
-    std::vector<InstallItem> plan = PlanInstall(std::move(certificates), store.get());
-    bool yes = args.Flag("yes");
-    bool done = InstallCertificates(plan, store.get(), [&](const std::vector<InstallItem>& p) {
-      std::cout << "To install:\n";
-      for (const InstallItem& item : p) std::cout << "  " << item.description << "\n";
-      if (yes) return true;
+  InstallCertInput input;
+  input.pasteMode = source == "-";
+  if (input.pasteMode)
+    input.pastedText.assign(std::istreambuf_iterator<char>(std::cin), {});
+  else
+    input.certFile = source;
+  input.pkcs12Password = args.Value("pfx-password").value_or("");
+
+  bool confirmed = false;
+  const bool yes = args.Flag("yes");
+  auto confirm = [&](const std::vector<InstallItem>& plan) {
+    std::cout << "To install:\n";
+    for (const InstallItem& item : plan) std::cout << "  " << item.description << "\n";
+    if (!yes) {
       std::cout << "Install these? [y/N] " << std::flush;
       std::string answer;
       std::getline(std::cin, answer);
-      return answer == "y" || answer == "Y" || answer == "yes";
-    });
-    if (!done) {
-      std::cout << "Nothing installed.\n";
+      confirmed = answer == "y" || answer == "Y" || answer == "yes";
+    } else {
+      confirmed = true;
+    }
+    return confirmed;
+  };
+  try {
+    std::shared_ptr<KeyStore> store = OpenKeyStore(args);
+    UiMessage outcome = InstallCert(input, store.get(), confirm);
+    if (!outcome.ok()) {
+      if (outcome.key == "UiInstallCertFailedReason")
+        PrintToolMessage(CertToolTexts(), outcome);
+      else
+        std::cerr << "install: " << (input.pasteMode ? "the text" : source)
+                  << " holds no certificate, PKCS #7 bundle or PKCS #12 file that opens\n";
       return kExitFailed;
     }
-    std::cout << "Installed.\n";
-    return kExitOk;
   } catch (const std::exception& e) {
     std::cerr << "install: " << e.what() << "\n";
     return kExitFailed;
   }
+  if (!confirmed) {
+    std::cout << "Nothing installed.\n";
+    return kExitFailed;
+  }
+  std::cout << "Installed.\n";
+  return kExitOk;
 }
 
 }  // namespace corvane::cli

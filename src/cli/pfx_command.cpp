@@ -34,7 +34,8 @@ int PfxCommand(int argc, char** argv) {
   input.keyFile = args.Value("key").value_or("");
   input.password = *password;
   input.confirmation = *password;
-  input.outPath = *args.Value("out");
+  const std::string out = *args.Value("out");
+  input.chooseDestination = [out] { return std::optional<std::string>(out); };
   PfxGenerateResult result = GeneratePfx(input);
   PrintToolMessage(CertToolTexts(), result.message);
   return result.message.ok() ? kExitOk : kExitFailed;

@@ -1,43 +1,134 @@
 // corvanecode-cli sign / verify: the signing and verification runs of the signing tab, one
 // line per file with its row text.
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 
 #include "app/status.h"
+#include "app/worker_registry.h"
 #include "cert/cross_cert.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "cli/key_store_options.h"
 #include "cli/sign_files.h"
 #include "net/server_hosts.h"
+#include "net/usage_reporters.h"
 #include "sign/authenticode_verifier.h"
-#include "tasks/sign_task_loop.h"
+#include "tasks/signing_session.h"
 
 namespace corvane::cli {
 namespace {
 
-bool AllComplete(const std::vector<SignTask>& rows, const SkinTexts& texts) {
-  const std::string& complete = texts.Get("UiTaskStateComplete");
-  const std::string& kernel = texts.Get("UiTaskStateSignWithKernelMode");
-  for (const SignTask& row : rows)
-    if (row.state != complete && row.state != kernel) return false;
-  return !rows.empty();
-}
-
-std::vector<SignTask> Rows(const std::vector<std::string>& paths) {
-  std::vector<SignTask> rows;
+std::vector<std::string> AbsolutePaths(const std::vector<std::string>& paths) {
+  std::vector<std::string> absolute;
   for (const std::string& path : paths) {
     std::error_code ec;
-    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-    rows.push_back({ec ? path : absolute.lexically_normal().string(), {}});
+    std::filesystem::path full = std::filesystem::absolute(path, ec);
+    absolute.push_back(ec ? path : full.lexically_normal().string());
   }
-  return rows;
+  return absolute;
 }
 
-void PrintRows(const std::vector<SignTask>& rows) {
-  for (const SignTask& row : rows) std::cout << row.path << ": " << row.state << "\n";
+// What a run reports, kept as the rows of the list the command prints.
+class RowsInteraction : public RunInteraction {
+ public:
+  explicit RowsInteraction(const std::vector<std::string>& paths) : rows_(paths.size()) {
+    for (std::size_t i = 0; i < paths.size(); ++i) rows_[i].path = paths[i];
+  }
+  void RowChanged(std::size_t row, RowState state, const std::string& text) override {
+    rows_[row].rowState = state;
+    rows_[row].state = text;
+  }
+  void MessageSet(const std::string& text) override {
+    PrintError(text);
+    refused_ = true;
+  }
+  bool AllComplete() const {
+    for (const SignTask& row : rows_)
+      if (!IsComplete(row.rowState)) return false;
+    return !rows_.empty();
+  }
+  void PrintRows() const {
+    for (const SignTask& row : rows_) std::cout << row.path << ": " << row.state << "\n";
+  }
+  // The run stopped before its first file; the message said why.
+  bool refused() const { return refused_; }
+  const std::vector<SignTask>& rows() const { return rows_; }
+
+ protected:
+  std::vector<SignTask> rows_;
+  bool refused_ = false;
+};
+
+class SignInteraction : public RowsInteraction {
+ public:
+  SignInteraction(const std::vector<std::string>& paths, std::optional<std::string> crossCert,
+                  const SkinTexts& texts)
+      : RowsInteraction(paths),
+        crossCert_(std::move(crossCert)),
+        texts_(texts),
+        crossTexts_(GetSkinLan(
+            "CrossCertWnd",
+            std::vector<const char*>{"TipSelCrossCert", "TipNotExistCrossCert",
+                                     "TipIncompVerifyInfo", "TipCertNotMatch", "TipNotCorvane"})) {}
+
+  void ShowTip(const std::string& text) override {
+    std::cerr << texts_.Get("MsgTypeWarn") << " " << text << "\n";
+  }
+  std::string ChooseCrossCert(const ChainList& chain) override {
+    std::string refusal = CheckCrossCertChoice(crossCert_.value_or(""), chain);
+    if (refusal.empty()) return *crossCert_;
+    if (!crossCert_) PrintError(crossTexts_.Get("TipNotCorvane"));
+    PrintError(crossTexts_.Get(refusal));
+    refused_ = true;
+    return {};
+  }
+
+ private:
+  std::optional<std::string> crossCert_;
+  const SkinTexts& texts_;
+  const SkinTexts crossTexts_;
+};
+
+// One verification report as the command prints it.
+void Describe(const char* label, const SignatureReport& s) {
+  std::cout << "  " << label << ": " << (s.valid ? "valid" : "not valid");
+  if (!s.digestAlgorithm.empty()) std::cout << ", " << s.digestAlgorithm;
+  if (!s.signerSubject.empty())
+    std::cout << ", signed by " << s.signerSubject << " (issued by " << s.signerIssuer << ")";
+  if (s.timestamped) {
+    char when[32];
+    std::tm tm{};
+    gmtime_r(&s.timestamp, &tm);
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", &tm);
+    std::cout << ", timestamped " << when << (s.rfc3161 ? " (RFC 3161)" : "");
+  }
+  std::cout << "\n";
+  for (const std::string& problem : s.problems) std::cout << "    - " << problem << "\n";
 }
+
+class VerifyInteraction : public RowsInteraction {
+ public:
+  using RowsInteraction::RowsInteraction;
+  void RowVerified(std::size_t row, const VerifyReport& report) override {
+    reports_.resize(rows_.size());
+    reports_[row] = report;
+  }
+  void Print() const {
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+      std::cout << rows_[i].path << ": " << rows_[i].state << "\n";
+      if (i >= reports_.size() || !reports_[i]) continue;
+      Describe("primary signature", reports_[i]->primary);
+      int index = 1;
+      for (const SignatureReport& nested : reports_[i]->nested)
+        Describe(("nested signature " + std::to_string(index++)).c_str(), nested);
+    }
+  }
+
+ private:
+  std::vector<std::optional<VerifyReport>> reports_;
+};
 
 }  // namespace
 
@@ -66,25 +157,24 @@ int SignFiles(const Arguments& args, const std::vector<std::string>& files,
   if (auto host = args.Value("scan-host")) SetScanHost(*host);
 
   const SkinTexts& texts = MainTexts();
+  UsageCounters counters;
+  SigningSession session(Workers(), counters, texts);
   SignRunSettings settings;
-  if (auto pfx = args.Value("pfx")) {
-    settings.certificate.pfxChosen = true;
-    settings.certificate.pfxPath = *pfx;
-    settings.certificate.password = *password;
-  }
+  settings.password = *password;
   settings.kernelSign = args.Flag("kernel");
   settings.append = args.Flag("append");
   settings.timestampProtocol =
       args.Flag("rfc3161") ? TimestampProtocol::Rfc3161 : TimestampProtocol::Authenticode;
   settings.adviseDoubleCertificate = false;
-  const std::optional<std::string> crossCert = args.Value("cross-cert");
 
-  CertManager manager;
-  if (auto name = args.Value("store-cert"); name && !settings.certificate.pfxChosen) {
-    // Logging in here asks for the PIN once, before the run, and names a refused one.
+  if (auto pfx = args.Value("pfx")) {
+    session.ChoosePfx(*pfx);
+  } else if (auto name = args.Value("store-cert")) {
+    // Naming the certificate logs in to the token that holds it, once, before the run, and
+    // names a refused PIN.
     std::shared_ptr<KeyStore> store = OpenKeyStore(args);
     try {
-      settings.certificate.storeIdentity = IdentityOf(FindCertificate(*store, *name));
+      session.ChooseStoreCertificate(IdentityOf(FindCertificate(*store, *name)));
     } catch (const std::exception& e) {
       std::cerr << command << ": "
                 << (HasStatus(e, StatusCode::Undefined)
@@ -93,39 +183,15 @@ int SignFiles(const Arguments& args, const std::vector<std::string>& files,
                 << "\n";
       return kExitFailed;
     }
-    settings.certificate.storeChosen = true;
-    manager.SetCertStore(store);
+    session.SetKeyStore(store);
   }
 
-  bool refused = false;
-  SignRunHooks hooks;
-  hooks.message = [&](const std::string& text) {
-    if (text.empty()) return;
-    PrintError(text);
-    refused = true;
-  };
-  hooks.showTip = [&](const std::string& text) {
-    std::cerr << texts.Get("MsgTypeWarn") << " " << text << "\n";
-  };
-  const SkinTexts crossTexts =
-      GetSkinLan("CrossCertWnd", std::vector<const char*>{"TipSelCrossCert", "TipNotExistCrossCert",
-                                                          "TipIncompVerifyInfo", "TipCertNotMatch",
-                                                          "TipNotCorvane"});
-  hooks.chooseCrossCert = [&](const ChainList& chain) -> std::string {
-    std::string refusal = CheckCrossCertChoice(crossCert.value_or(""), chain);
-    if (refusal.empty()) return *crossCert;
-    if (!crossCert) PrintError(crossTexts.Get("TipNotCorvane"));
-    PrintError(crossTexts.Get(refusal));
-    refused = true;
-    return {};
-  };
-
-  SignTaskRunner runner(manager, texts, hooks);
-  std::vector<SignTask> rows = Rows(files);
-  runner.RunSign(rows, settings);
-  if (refused) return kExitFailed;  // the run stopped before its first file; the message says why
-  PrintRows(rows);
-  return AllComplete(rows, texts) ? kExitOk : kExitFailed;
+  const std::vector<std::string> paths = AbsolutePaths(files);
+  SignInteraction interaction(paths, args.Value("cross-cert"), texts);
+  session.RunSign(paths, settings, interaction);
+  if (interaction.refused()) return kExitFailed;
+  interaction.PrintRows();
+  return interaction.AllComplete() ? kExitOk : kExitFailed;
 }
 
 int VerifyCommand(int argc, char** argv) {
@@ -143,8 +209,7 @@ int VerifyCommand(int argc, char** argv) {
       rest.push_back(argv[i]);
     }
   }
-  if (auto error =
-          ParseArguments(static_cast<int>(rest.size()), rest.data(), 2, {}, {"kernel"}, args)) {
+  if (auto error = ParseArguments(static_cast<int>(rest.size()), rest.data(), 2, {}, {}, args)) {
     std::cerr << "verify: " << *error << "\n";
     return kExitUsage;
   }
@@ -155,39 +220,15 @@ int VerifyCommand(int argc, char** argv) {
   if (!trust.empty()) SetTrustLocations(trust);
 
   const SkinTexts& texts = MainTexts();
+  UsageCounters counters;
+  SigningSession session(Workers(), counters, texts);
   SignRunSettings settings;
-  settings.kernelSign = args.Flag("kernel");
   settings.verifyEveryFormat = true;
-  CertManager manager;
-  SignTaskRunner runner(manager, texts, {});
-  std::vector<SignTask> rows = Rows(args.operands);
-  runner.RunVerify(rows, settings);
-
-  for (const SignTask& row : rows) {
-    std::cout << row.path << ": " << row.state << "\n";
-    if (row.state == texts.Get("UiPromptFileTypeErr")) continue;
-    VerifyReport report = VerifyTrust(row.path);
-    auto describe = [](const char* label, const SignatureReport& s) {
-      std::cout << "  " << label << ": " << (s.valid ? "valid" : "not valid");
-      if (!s.digestAlgorithm.empty()) std::cout << ", " << s.digestAlgorithm;
-      if (!s.signerSubject.empty())
-        std::cout << ", signed by " << s.signerSubject << " (issued by " << s.signerIssuer << ")";
-      if (s.timestamped) {
-        char when[32];
-        std::tm tm{};
-        gmtime_r(&s.timestamp, &tm);
-        std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", &tm);
-        std::cout << ", timestamped " << when << (s.rfc3161 ? " (RFC 3161)" : "");
-      }
-      std::cout << "\n";
-      for (const std::string& problem : s.problems) std::cout << "    - " << problem << "\n";
-    };
-    describe("primary signature", report.primary);
-    int index = 1;
-    for (const SignatureReport& nested : report.nested)
-      describe(("nested signature " + std::to_string(index++)).c_str(), nested);
-  }
-  return AllComplete(rows, texts) ? kExitOk : kExitFailed;
+  const std::vector<std::string> paths = AbsolutePaths(args.operands);
+  VerifyInteraction interaction(paths);
+  session.RunVerify(paths, settings, interaction);
+  interaction.Print();
+  return interaction.AllComplete() ? kExitOk : kExitFailed;
 }
 
 }  // namespace corvane::cli

@@ -45,7 +45,8 @@ int SpcCommand(int argc, char** argv) {
   input.userText = args.Value("user-text").value_or("");
   input.userFile = args.Value("user").value_or("");
   for (std::size_t i = 0; i < uppers.size(); ++i) input.upperFiles[i] = uppers[i];
-  input.outPath = *args.Value("out");
+  const std::string out = *args.Value("out");
+  input.chooseDestination = [out] { return std::optional<std::string>(out); };
   UiMessage message = GenerateSpc(input);
   PrintToolMessage(CertToolTexts(), message);
   return message.ok() ? kExitOk : kExitFailed;

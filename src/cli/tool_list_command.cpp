@@ -2,14 +2,13 @@
 // file with its row text, and with --sign the signing of the new product right after
 // ("Create and Sign").
 #include <filesystem>
-#include <functional>
 #include <iostream>
 
+#include "app/worker_registry.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "cli/sign_files.h"
-#include "tasks/create_cab.h"
-#include "tasks/create_cat.h"
+#include "tasks/tool_run.h"
 
 namespace corvane::cli {
 namespace {
@@ -20,12 +19,43 @@ std::string Absolute(const std::string& path) {
   return ec ? path : absolute.lexically_normal().string();
 }
 
-using CreateProduct =
-    std::function<std::string(std::vector<SignTask>&, const std::string&, const SkinTexts&)>;
+// The tool run as the command shows it: rows printed after the run, the product stored at
+// --out, and with --sign handed on to be signed.
+class ToolCommandInteraction : public ToolInteraction {
+ public:
+  ToolCommandInteraction(const std::vector<std::string>& paths, std::string out, bool sign)
+      : rows_(paths.size()), out_(std::move(out)), sign_(sign) {
+    for (std::size_t i = 0; i < paths.size(); ++i) rows_[i].path = paths[i];
+  }
+  void RowChanged(std::size_t row, RowState state, const std::string& text) override {
+    rows_[row].rowState = state;
+    rows_[row].state = text;
+  }
+  void MessageSet(const std::string& text) override {
+    failed_ = true;
+    message_ = text;
+  }
+  std::optional<std::string> ChooseDestination(ToolMode) override { return out_; }
+  bool CreateAndSignSelected() override { return sign_; }
+  void AddToSignList(const std::string& product) override { toSign_ = product; }
+
+  const std::vector<SignTask>& rows() const { return rows_; }
+  bool failed() const { return failed_; }
+  const std::string& message() const { return message_; }
+  const std::string& toSign() const { return toSign_; }
+
+ private:
+  std::vector<SignTask> rows_;
+  std::string out_;
+  bool sign_;
+  bool failed_ = false;
+  std::string message_;
+  std::string toSign_;
+};
 
 // `command` is "cab" or "cat", `product` what it makes ("cabinet", "catalog").
 int ToolListCommand(int argc, char** argv, const std::string& command, const std::string& product,
-                    const CreateProduct& create) {
+                    ToolMode mode) {
   std::vector<std::string> values = kSignValueOptions;
   values.push_back("out");
   std::vector<std::string> flags = kSignFlagOptions;
@@ -60,40 +90,30 @@ int ToolListCommand(int argc, char** argv, const std::string& command, const std
     PrintError(texts.Get("UiGloErrNoFile"));
     return kExitUsage;
   }
-  std::vector<SignTask> rows;
-  for (const std::string& path : args.operands)
-    rows.push_back({Absolute(path), texts.Get("UiTaskStateWait")});
-  const std::string productPath = Absolute(*out);
+  std::vector<std::string> paths;
+  for (const std::string& path : args.operands) paths.push_back(Absolute(path));
 
+  ToolCommandInteraction interaction(paths, Absolute(*out), args.Flag("sign"));
   std::string stored;
-  bool failed = false;
-  try {
-    stored = create(rows, productPath, texts);
-  } catch (const std::exception&) {
-    failed = true;  // logged by the run; the user sees the unknown-error text
-  }
-  for (const SignTask& row : rows) std::cout << row.path << ": " << row.state << "\n";
-  if (failed) {
-    PrintError(texts.Get("UiStateUnknownErr"));
+  RunToolTask(Workers(), mode, paths, texts, interaction, &stored);
+  for (const SignTask& row : interaction.rows()) std::cout << row.path << ": " << row.state << "\n";
+  if (interaction.failed()) {
+    PrintError(interaction.message());
     return kExitFailed;
   }
   if (stored.empty()) return kExitFailed;
-  if (!args.Flag("sign")) return kExitOk;
-  return SignFiles(args, {stored}, command);
+  if (interaction.toSign().empty()) return kExitOk;
+  return SignFiles(args, {interaction.toSign()}, command);
 }
 
 }  // namespace
 
 int CabCommand(int argc, char** argv) {
-  return ToolListCommand(argc, argv, "cab", "cabinet",
-                         [](std::vector<SignTask>& rows, const std::string& path,
-                            const SkinTexts& texts) { return CreateCab(rows, path, texts); });
+  return ToolListCommand(argc, argv, "cab", "cabinet", ToolMode::Cabinet);
 }
 
 int CatCommand(int argc, char** argv) {
-  return ToolListCommand(argc, argv, "cat", "catalog",
-                         [](std::vector<SignTask>& rows, const std::string& path,
-                            const SkinTexts& texts) { return CreateCat(rows, path, texts); });
+  return ToolListCommand(argc, argv, "cat", "catalog", ToolMode::Catalog);
 }
 
 }  // namespace corvane::cli

@@ -24,7 +24,7 @@ int UpdateCommand(int argc, char** argv) {
   };
   report.progress = [](int percent) { std::cout << percent << "%" << std::endl; };
   // The command line runs no workers of its own to wait for.
-  switch (ExeUpdateThread(*status, report, {}, RunningExecutablePath())) {
+  switch (ExeUpdateThread(*status, report, Workers(), RunningExecutablePath())) {
     case UpdateOutcome::Started:
     case UpdateOutcome::Closed:
       return kExitOk;

@@ -172,4 +172,35 @@ KeyStoreRequest GenerateKeyStoreRequest(KeyStore& store, const std::string& prov
   return result;
 }
 
+KeyStoreRequest GenerateKeyStore(KeyStore& store, const std::string& provider,
+                                 std::string keyLength, CsrKind kind, const CsrFields& fields,
+                                 const PinPrompt& prompt, const UiProgress& progress) {
+  if (progress) progress(UiMessage::Green("UiCSRTaskStateWait"));
+  KeyStoreRequest result;
+  if (provider.empty()) {
+    result.stateKey = "UiGloErrSelCSP";
+    return result;
+  }
+  std::vector<std::size_t> tokens = store.FindTokens(provider);
+  if (keyLength.empty() && !tokens.empty()) {
+    std::vector<std::string> lengths = KeyStoreKeyLengths(store.MaxRsaKeyBits(tokens[0]));
+    if (!lengths.empty()) keyLength = lengths[0];
+  }
+  if (std::strtoul(keyLength.c_str(), nullptr, 10) < kMinimumKeyBits) {
+    result.stateKey = "UiGloErrSelKeyLen";
+    return result;
+  }
+  if (tokens.empty()) {
+    result.stateKey = "UiTaskStateLoadControlFailed";
+    return result;
+  }
+  std::string subject;
+  if (!BuildSubject(kind, fields, /*legacyPlatform=*/false, subject)) {
+    result.stateKey = "UiTaskStateEmailAddressIsIllegal";
+    return result;
+  }
+  store.Login(tokens[0], prompt);
+  return GenerateKeyStoreRequest(store, provider, keyLength, subject);
+}
+
 }  // namespace corvane

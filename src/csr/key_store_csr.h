@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "app/ui_message.h"
 #include "cert/key_store.h"
 #include "crypto/openssl_ptr.h"
+#include "csr/csr_subject.h"
 
 namespace corvane {
 
@@ -48,6 +50,16 @@ struct KeyStoreRequest {
 // such token), UiTaskStateGenerateCSRFailed. A cancelled or refused PIN is raised.
 KeyStoreRequest GenerateKeyStoreRequest(KeyStore& store, const std::string& provider,
                                         const std::string& keyLength, const std::string& subject);
+
+// The CSR tab's key-store generation, checks in the tab's order: UiCSRTaskStateWait shown in
+// green; no provider (UiGloErrSelCSP); a key length below 2048 (UiGloErrSelKeyLen); no such
+// token (UiTaskStateLoadControlFailed); a bad e-mail address (UiTaskStateEmailAddressIsIllegal);
+// then the request as GenerateKeyStoreRequest makes it. No key is made before every check has
+// passed. An empty key length takes the first length the token offers. The token's PIN is
+// asked through `prompt`; a cancelled or refused PIN is raised.
+KeyStoreRequest GenerateKeyStore(KeyStore& store, const std::string& provider,
+                                 std::string keyLength, CsrKind kind, const CsrFields& fields,
+                                 const PinPrompt& prompt, const UiProgress& progress = {});
 
 // DER as base64 in lines of 64 characters, each ending in CR LF.
 std::string Base64CrLfLines(const std::string& der);

@@ -7,21 +7,15 @@ namespace corvane {
 namespace {
 
 // Sleeps `pause`, waking early when the stop request is raised; false once it is.
-bool Pause(std::chrono::milliseconds pause, const std::atomic<bool>* stop) {
+bool Pause(std::chrono::milliseconds pause, const std::stop_token& stop) {
   const auto end = std::chrono::steady_clock::now() + pause;
   for (;;) {
-    if (stop && *stop) return false;
+    if (stop.stop_requested()) return false;
     const auto now = std::chrono::steady_clock::now();
     if (now >= end) return true;
     std::this_thread::sleep_for(
         std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(20)));
   }
-}
-
-bool Stopped(const std::atomic<bool>* stop) { return stop && *stop; }
-
-void SetBusy(const ReporterControl& control, bool busy) {
-  if (control.busy) *control.busy = busy;
 }
 
 }  // namespace
@@ -49,38 +43,34 @@ std::vector<std::string> UsageCounters::names() const {
 }
 
 void UserStatThread(const std::string& serverUrl, const ReporterControl& control) {
-  SetBusy(control, true);
   try {
     StatComm(serverUrl, control.identity).SendUserStat();
   } catch (const std::exception& e) {
     LogError("%s, %s", "CGuiWnd::UserStatThread", e.what());
   }
-  SetBusy(control, false);
 }
 
 void ActionStatThread(UsageCounters& counters, const std::string& serverUrl,
                       const ReporterControl& control, const std::function<bool()>& signRunning) {
-  SetBusy(control, true);
   try {
     for (;;) {
       for (const std::string& name : counters.names()) {
-        if (Stopped(control.stopRequested)) break;
+        if (control.stop.stop_requested()) break;
         const int count = counters.Get(name);
         if (count <= 0) {
-          Pause(control.pause, control.stopRequested);
+          Pause(control.pause, control.stop);
           continue;
         }
         if (name == "signFile" && signRunning && signRunning()) continue;
         if (StatComm(serverUrl, control.identity).SendAction(count, name))
           counters.Reported(name, count);
-        Pause(control.pause, control.stopRequested);
+        Pause(control.pause, control.stop);
       }
-      if (!Pause(control.pause, control.stopRequested)) break;
+      if (!Pause(control.pause, control.stop)) break;
     }
   } catch (const std::exception& e) {
     LogError("%s, %s", "CGuiWnd::ActionStatThread", e.what());
   }
-  SetBusy(control, false);
 }
 
 ForumClickReporter::ForumClickReporter(std::string serverUrl, std::chrono::milliseconds period,
@@ -90,12 +80,12 @@ ForumClickReporter::ForumClickReporter(std::string serverUrl, std::chrono::milli
 }
 
 ForumClickReporter::~ForumClickReporter() {
-  stop_ = true;
+  stop_.request_stop();
   if (thread_.joinable()) thread_.join();
 }
 
 void ForumClickReporter::Run() {
-  while (Pause(period_, &stop_)) {
+  while (Pause(period_, stop_.get_token())) {
     const int count = clicks_;
     if (count <= 0) continue;
     try {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,11 +35,10 @@ class UsageCounters {
   std::map<std::string, std::atomic<int>> counts_;
 };
 
-// How a reporter runs: the application-wide stop request, its own busy flag and the pause
-// between looks (1 second in the program).
+// How a reporter runs: the program's stop request and the pause between looks (1 second in
+// the program). Its busy flag is the worker registry's, held by whoever started it.
 struct ReporterControl {
-  const std::atomic<bool>* stopRequested = nullptr;
-  std::atomic<bool>* busy = nullptr;
+  std::stop_token stop;
   std::chrono::milliseconds pause{1000};
   std::function<ProductIdentity()> identity = OwnProductIdentity;
 };
@@ -72,7 +72,7 @@ class ForumClickReporter {
   std::chrono::milliseconds period_;
   std::function<ProductIdentity()> identity_;
   std::atomic<int> clicks_{0};
-  std::atomic<bool> stop_{false};
+  std::stop_source stop_;
   std::thread thread_;
 };
 

@@ -37,9 +37,7 @@ std::string DirectoryOf(const std::string& path) {
 
 std::optional<CheckVersionButton> VersionCheckThread(UpdateStatus& status,
                                                      const std::string& notesElement,
-                                                     const std::string& currentVersion,
-                                                     std::atomic<bool>& busy) {
-  busy = true;
+                                                     const std::string& currentVersion) {
   std::optional<CheckVersionButton> button;
   try {
     if (ReadOffer(status, notesElement, currentVersion)) {
@@ -50,7 +48,6 @@ std::optional<CheckVersionButton> VersionCheckThread(UpdateStatus& status,
   } catch (const std::exception& e) {
     LogError("%s, %s", "CGuiWnd::VersionCheckThread", e.what());
   }
-  busy = false;
   return button;
 }
 
@@ -77,7 +74,7 @@ UpdateCheckView UpdateCheckThread(UpdateStatus& status, const std::string& notes
 }
 
 UpdateOutcome ExeUpdateThread(const UpdateStatus& status, const UpdateProgress& report,
-                              const WorkerStop& workers, const std::string& runningExecutable) {
+                              WorkerRegistry& workers, const std::string& runningExecutable) {
   if (!status.hasNew) return UpdateOutcome::Closed;
   auto state = [&](const char* key, const char* colour) {
     if (report.state) report.state(key, colour);
@@ -86,9 +83,8 @@ UpdateOutcome ExeUpdateThread(const UpdateStatus& status, const UpdateProgress& 
     if (report.progress) report.progress(percent);
   };
   state("StateUpdateing", kStatusGreen);
-  if (workers.requestStop) workers.requestStop();
-  while (workers.anyBusy && workers.anyBusy())
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  workers.RequestStop();
+  while (workers.IsAnyWorkerRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   progress(20);
 
   const std::string newPath = DirectoryOf(runningExecutable) + "/" + kUpdateLeftoverName;

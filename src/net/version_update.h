@@ -3,10 +3,11 @@
 // tables, colours as the skin files write them, progress), and never blocks on a window.
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
+
+#include "app/worker_registry.h"
 
 namespace corvane {
 
@@ -33,11 +34,10 @@ struct CheckVersionButton {
 // The main window's background check, once per start: reads the update document with the
 // notes element of the language (`XmlDespName`) and compares its version with
 // `currentVersion`. Sets `status.hasNew` when the offer is newer. A failure is written to the
-// run log and gives nullopt: the button stays as it is. `busy` is set while it runs.
+// run log and gives nullopt: the button stays as it is.
 std::optional<CheckVersionButton> VersionCheckThread(UpdateStatus& status,
                                                      const std::string& notesElement,
-                                                     const std::string& currentVersion,
-                                                     std::atomic<bool>& busy);
+                                                     const std::string& currentVersion);
 
 // What the version window shows after its own check.
 struct UpdateCheckView {
@@ -52,13 +52,6 @@ struct UpdateCheckView {
 // knows of a newer release, else reads the document itself (updating `status`).
 UpdateCheckView UpdateCheckThread(UpdateStatus& status, const std::string& notesElement,
                                   const std::string& currentVersion);
-
-// How the update waits for the main window's workers: it raises the stop request, then polls
-// until no worker is busy.
-struct WorkerStop {
-  std::function<void()> requestStop;
-  std::function<bool()> anyBusy;
-};
 
 // What the version window shows while updating: a state key with its colour, the progress.
 struct UpdateProgress {
@@ -75,8 +68,9 @@ enum class UpdateOutcome {
 // The update: downloads "corvanecode.exe" from the download server over verified TLS to
 // "corvanecode.new.exe" beside `runningExecutable` (a temporary name first, renamed once
 // complete), makes it executable and starts it with the quoted hand-off argument naming
-// `runningExecutable`.
+// `runningExecutable`. Before the download it raises the stop request of `workers` and waits
+// until none of the main window's workers is busy.
 UpdateOutcome ExeUpdateThread(const UpdateStatus& status, const UpdateProgress& report,
-                              const WorkerStop& workers, const std::string& runningExecutable);
+                              WorkerRegistry& workers, const std::string& runningExecutable);
 
 }  // namespace corvane

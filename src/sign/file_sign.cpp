@@ -149,21 +149,21 @@ void MsFileSign::SignFile(const std::string& source, const std::string& destinat
     else
       pe::NoteIdenticalCopy(source, sourceStamp, workingCopy);
   }
+  bool timestampOk = true;
   try {
     append_ = append;
-    bool timestampOk = true;
     CreateSignature(workingCopy, timestampOk);
     if (::rename(workingCopy.c_str(), target.c_str()) != 0) {
       if (::unlink(workingCopy.c_str()) != 0) RaiseStatus(StatusCode::Undefined);
       RaiseStatus(StatusCode::FileIsInUse);
     }
-    if (!timestampOk) RaiseStatus(StatusCode::SignSucceedTimestampFailed);
-    RaiseSucceed();
-  } catch (const std::exception& e) {
+  } catch (const std::exception&) {
     std::error_code ec;
     fs::remove(workingCopy, ec);
-    RethrowIfFailed(e);
+    throw;
   }
+  // The file is signed and in place; only its timestamp is missing.
+  if (!timestampOk) RaiseStatus(StatusCode::SignSucceedTimestampFailed);
 }
 
 HashAlgorithm MsFileSign::ChosenHashAlgorithm() {
@@ -194,9 +194,11 @@ std::string MsFileSign::CreateSignature(const std::string& workingCopy, bool& ti
   return blob;
 }
 
-bool MsFileSign::VerifyFile(const std::string& path) {
+bool MsFileSign::VerifyFile(const std::string& path) { return Verify(path).trusted; }
+
+VerifyReport MsFileSign::Verify(const std::string& path) {
   CFileSign::VerifyFile(path);
-  return VerifyTrust(path).trusted;
+  return VerifyTrust(path);
 }
 
 void CPeFileSign::EmbedSignedData(const std::string& path, const std::string& data) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "sign/authenticode_verifier.h"
 #include "sign/signature_creation.h"
 
 namespace corvane {
@@ -53,6 +54,9 @@ class MsFileSign : public CFileSign {
  public:
   void SignFile(const std::string& source, const std::string& destination, bool append) override;
   bool VerifyFile(const std::string& path) override;
+  // What VerifyFile decides on, with every signature's details; raises "invalid path" for a
+  // missing file.
+  VerifyReport Verify(const std::string& path);
 
  protected:
   // Signs the working copy and embeds the final signature; returns it.

@@ -16,8 +16,9 @@ namespace corvane {
 
 struct InstallCertInput {
   bool pasteMode = false;
-  std::string pastedText;  // paste mode
-  std::string certFile;    // file mode
+  std::string pastedText;      // paste mode
+  std::string certFile;        // file mode
+  std::string pkcs12Password;  // opens a PKCS #12 file (the tab installs those without one)
 };
 
 // Shows the plan and returns the user's yes or no (the import wizard's confirmation).
@@ -28,7 +29,7 @@ using InstallConfirm = std::function<bool(const std::vector<InstallItem>& plan)>
 // progress shows UiCertTaskStateWait in green and the outcome is an empty message, whether the
 // user confirmed or declined (the confirmation shows what was placed); a certificate that
 // cannot be placed gives UiInstallCertFailedReason in red.
-UiMessage InstallCert(const InstallCertInput& input, KeyStore* store,
-                      const InstallConfirm& confirm, const UiProgress& progress = {});
+UiMessage InstallCert(const InstallCertInput& input, KeyStore* store, const InstallConfirm& confirm,
+                      const UiProgress& progress = {});
 
 }  // namespace corvane

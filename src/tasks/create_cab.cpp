@@ -18,46 +18,43 @@ std::string BareName(const std::string& path) {
 
 }  // namespace
 
-std::string CreateCab(std::vector<SignTask>& rows, const std::string& productPath,
-                      const SkinTexts& texts, const CabinetRunHooks& hooks) {
-  auto stopped = [&] { return hooks.stopRequested && hooks.stopRequested->load(); };
-  auto changed = [&](std::size_t row) {
-    if (hooks.rowChanged) hooks.rowChanged(row);
-  };
+std::string CreateCab(const std::vector<std::string>& paths, const SkinTexts& texts,
+                      const ToolRowReport& report, std::stop_token stop,
+                      const ChooseSavePath& chooseDestination) {
   std::string product;
   Cabinet::CCompress compressor;
   try {
     const std::string workFile = GetTempFilePath("corvanetemp.cab", "");
     if (!compressor.StartCabinet(workFile)) RaiseStatus(StatusCode::Undefined);
     bool rowFailed = false;
-    for (std::size_t row = 0; row < rows.size() && !stopped(); ++row) {
-      const std::string& path = rows[row].path;
+    for (std::size_t row = 0; row < paths.size() && !stop.stop_requested(); ++row) {
+      const std::string& path = paths[row];
       try {
         if (!compressor.AddEntry(path, BareName(path))) RaiseStatus(StatusCode::Failed);
-        rows[row].state = texts.Get("UiTaskStateComplete");
-        changed(row);
+        report(row, RowState::Complete, texts.Get("UiTaskStateComplete"));
       } catch (const std::exception& e) {
-        rows[row].state = TaskErrorText(e, texts);
-        changed(row);
+        report(row, TaskErrorState(e), TaskErrorText(e, texts));
         LogError("%s, %s, %s", "CGuiWnd::CreateCab", path.c_str(), e.what());
         rowFailed = true;
         break;
       }
     }
     if (!compressor.CloseCabinet()) RaiseStatus(StatusCode::Undefined);
-    if (!rowFailed && !stopped() && !productPath.empty()) {
-      const bool stored = CopyFileForce(workFile, productPath);
-      std::remove(workFile.c_str());
-      // A product that did not reach its place is a failure, not a finished run.
-      if (!stored) RaiseStatus(StatusCode::Undefined);
-      product = productPath;
+    if (!rowFailed && !stop.stop_requested()) {
+      std::optional<std::string> destination = chooseDestination();
+      if (destination && !destination->empty()) {
+        const bool stored = CopyFileForce(workFile, *destination);
+        std::remove(workFile.c_str());
+        // A product that did not reach its place is a failure, not a finished run.
+        if (!stored) RaiseStatus(StatusCode::Undefined);
+        product = *destination;
+      } else {
+        std::remove(workFile.c_str());
+      }
     }
-    RaiseSucceed();
   } catch (const std::exception& e) {
-    if (IsFailure(e)) {
-      LogError("%s, %s", "CGuiWnd::CreateCab", e.what());
-      RaiseStatus("%s, %s,", "CGuiWnd::CreateCab", e.what());
-    }
+    LogError("%s, %s", "CGuiWnd::CreateCab", e.what());
+    RaiseStatus("%s, %s,", "CGuiWnd::CreateCab", e.what());
   }
   return product;
 }

@@ -5,29 +5,30 @@
 // removed. The first file that fails ends the run and nothing is stored.
 #pragma once
 
-#include <atomic>
 #include <functional>
+#include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
 #include "app/language.h"
-#include "tasks/sign_task_loop.h"
+#include "app/ui_message.h"
+#include "tasks/row_state.h"
 
 namespace corvane {
 
-struct CabinetRunHooks {
-  std::function<void(std::size_t row)> rowChanged;
-  // Set to end the run before its next file; nothing is stored then.
-  const std::atomic<bool>* stopRequested = nullptr;
-};
+// A run's report of one row's new state and text.
+using ToolRowReport = std::function<void(std::size_t row, RowState state, const std::string& text)>;
 
-// Builds the cabinet over `rows` and stores it at `productPath`. Each row that went in shows
-// "Complete"; the first one that cannot go in shows "Error:" and "Failed" and ends the loop
-// (later rows keep their text, the work file stays). An empty product path (the save dialog
-// was cancelled) builds the work file and stores nothing. Returns the product path, empty when
-// nothing was stored. A failure of the cabinet itself, or of storing it, raises the composite
-// text "CGuiWnd::CreateCab, <status>,".
-std::string CreateCab(std::vector<SignTask>& rows, const std::string& productPath,
-                      const SkinTexts& texts, const CabinetRunHooks& hooks = {});
+// Builds the cabinet over `paths` as the work file. Each row that went in shows "Complete";
+// the first one that cannot go in shows "Error:" and "Failed" and ends the loop (later rows
+// keep their text, the work file stays). When every row went in and no stop was requested,
+// the destination is asked for and the cabinet stored there; a cancelled choice stores
+// nothing and removes the work file. Returns the product path, empty when nothing was stored.
+// A failure of the cabinet itself, or of storing it, raises the composite text
+// "CGuiWnd::CreateCab, <status>,".
+std::string CreateCab(const std::vector<std::string>& paths, const SkinTexts& texts,
+                      const ToolRowReport& report, std::stop_token stop,
+                      const ChooseSavePath& chooseDestination);
 
 }  // namespace corvane

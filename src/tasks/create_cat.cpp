@@ -140,10 +140,11 @@ bool WriteInfCatalogFile(const std::string& rowPath, const std::string& productP
   return PublishFile(rowPath, updated, st.st_mode & 07777);
 }
 
-std::string CreateCat(std::vector<SignTask>& rows, const std::string& productPath,
-                      const SkinTexts& texts, const CatalogRunHooks& hooks) {
-  std::string product = productPath;
-  auto stopped = [&] { return hooks.stopRequested && hooks.stopRequested->load(); };
+std::string CreateCat(const std::vector<std::string>& paths, const SkinTexts& texts,
+                      const ToolRowReport& report, std::stop_token stop,
+                      const ChooseSavePath& chooseDestination) {
+  std::string product = chooseDestination().value_or("");
+  auto stopped = [&] { return stop.stop_requested(); };
   try {
     catalog::Catalog store;
     store.listIdentifier.assign(16, '\0');
@@ -151,8 +152,8 @@ std::string CreateCat(std::vector<SignTask>& rows, const std::string& productPat
       RaiseStatus(StatusCode::Undefined);
     store.thisUpdate = std::time(nullptr);
 
-    for (std::size_t row = 0; row < rows.size() && !stopped(); ++row) {
-      const std::string& path = rows[row].path;
+    for (std::size_t row = 0; row < paths.size() && !stopped(); ++row) {
+      const std::string& path = paths[row];
       try {
         // Without a place to store the catalog the INF keeps the name it has.
         if (!product.empty() && !WriteInfCatalogFile(path, product))
@@ -169,11 +170,9 @@ std::string CreateCat(std::vector<SignTask>& rows, const std::string& productPat
              catalog::kAttrAuthenticated | catalog::kAttrDataAscii | catalog::kAttrNameAscii,
              catalog::Utf16Value(FileNameOf(path))});
         store.members.push_back(std::move(member));
-        rows[row].state = texts.Get("UiTaskStateComplete");
-        if (hooks.rowChanged) hooks.rowChanged(row);
+        report(row, RowState::Complete, texts.Get("UiTaskStateComplete"));
       } catch (const std::exception& e) {
-        rows[row].state = TaskErrorText(e, texts);
-        if (hooks.rowChanged) hooks.rowChanged(row);
+        report(row, TaskErrorState(e), TaskErrorText(e, texts));
         LogError("%s, %s, %s", "CGuiWnd::CreateCat", path.c_str(), e.what());
         product.clear();
         break;
@@ -181,12 +180,9 @@ std::string CreateCat(std::vector<SignTask>& rows, const std::string& productPat
     }
     if (stopped()) product.clear();
     if (!product.empty()) PersistCatalog(store, product);
-    RaiseSucceed();
   } catch (const std::exception& e) {
-    if (IsFailure(e)) {
-      LogError("%s, %s", "CGuiWnd::CreateCat", e.what());
-      RaiseStatus("%s, %s,", "CGuiWnd::CreateCat", e.what());
-    }
+    LogError("%s, %s", "CGuiWnd::CreateCat", e.what());
+    RaiseStatus("%s, %s,", "CGuiWnd::CreateCat", e.what());
   }
   return product;
 }

@@ -3,30 +3,25 @@
 // that names the catalog. The first file that fails ends the run and nothing is stored.
 #pragma once
 
-#include <atomic>
-#include <functional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
 #include "app/language.h"
-#include "tasks/sign_task_loop.h"
+#include "tasks/create_cab.h"
 
 namespace corvane {
 
-struct CatalogRunHooks {
-  std::function<void(std::size_t row)> rowChanged;
-  // Set to end the run before its next file; nothing is stored then.
-  const std::atomic<bool>* stopRequested = nullptr;
-};
-
-// Builds the catalog over `rows` and stores it at `productPath` (written beside it and renamed
-// into place). An empty product path (the save dialog was cancelled) still walks the rows but
-// stores nothing and leaves every INF as it was. Each row ends "Complete" or with its error
-// text; the first failing row ends the loop (later rows keep their text). Returns the product
+// Asks for the destination first (an INF in the list is given the catalog's name before it
+// is hashed), then builds the catalog over `paths` and stores it there (written beside it and
+// renamed into place). A cancelled choice still walks the rows but stores nothing and leaves
+// every INF as it was. Each row ends "Complete" or with its error text; the first failing row
+// ends the loop (later rows keep their text) and nothing is stored. Returns the product
 // path, empty when nothing was stored. A failure of the catalog itself raises the composite
 // text "CGuiWnd::CreateCat, <status>,".
-std::string CreateCat(std::vector<SignTask>& rows, const std::string& productPath,
-                      const SkinTexts& texts, const CatalogRunHooks& hooks = {});
+std::string CreateCat(const std::vector<std::string>& paths, const SkinTexts& texts,
+                      const ToolRowReport& report, std::stop_token stop,
+                      const ChooseSavePath& chooseDestination);
 
 // For a row path ending in ".inf" (exactly): the key "CatalogFile" of the section "version"
 // (matched in any letter case) gets the file name of `productPath`, replacing an existing

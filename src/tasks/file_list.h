@@ -15,7 +15,8 @@ namespace corvane {
 
 class FileList {
  public:
-  explicit FileList(std::string waitingText = "Waiting...") : waitingText_(std::move(waitingText)) {}
+  explicit FileList(std::string waitingText = "Waiting...")
+      : waitingText_(std::move(waitingText)) {}
 
   // Appends a "Waiting..." row for each path not listed yet; returns how many were added.
   std::size_t Merge(const std::vector<std::string>& paths);

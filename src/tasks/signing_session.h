@@ -82,13 +82,20 @@ class SigningSession {
   bool LoadChosenCert(CertManager& manager, const SignRunSettings& settings,
                       RunInteraction& interaction);
 
-  // A whole run on the calling thread under the sign/verify busy flag. False when another
-  // sign or verify run holds the flag (nothing is done). Every outcome is reported through
-  // `interaction` and the run log; nothing is raised.
-  bool RunSign(const std::vector<std::string>& paths, const SignRunSettings& settings,
+  // A whole run on the calling thread. Every outcome is reported through `interaction` and
+  // the run log; nothing is raised. The caller holds the sign/verify busy flag (StartSignRun
+  // and StartVerifyRun do).
+  void RunSign(const std::vector<std::string>& paths, const SignRunSettings& settings,
                RunInteraction& interaction);
-  bool RunVerify(const std::vector<std::string>& paths, const SignRunSettings& settings,
+  void RunVerify(const std::vector<std::string>& paths, const SignRunSettings& settings,
                  RunInteraction& interaction);
+
+  // The same on a worker of its own under the sign/verify busy flag; false (and nothing runs)
+  // when a sign or verify run holds it. `interaction` must outlive the worker.
+  bool StartSignRun(std::vector<std::string> paths, SignRunSettings settings,
+                    RunInteraction& interaction);
+  bool StartVerifyRun(std::vector<std::string> paths, SignRunSettings settings,
+                      RunInteraction& interaction);
 
   // True while a signing run is inside its file loop (the usage reporter waits then).
   bool signRunning() const { return signRunning_; }

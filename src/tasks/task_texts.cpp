@@ -47,6 +47,12 @@ std::string TaskErrorText(const std::exception& outcome, const SkinTexts& texts)
   return texts.Get(prefix) + texts.Get(key);
 }
 
+RowState TaskErrorState(const std::exception& outcome) {
+  if (IsSucceed(outcome)) return RowState::Complete;
+  return HasStatus(outcome, StatusCode::SignSucceedTimestampFailed) ? RowState::Warning
+                                                                    : RowState::Error;
+}
+
 std::optional<std::string> WorkerResultText(const std::exception& outcome, const SkinTexts& texts) {
   if (IsSucceed(outcome)) return std::nullopt;
   if (HasStatus(outcome, StatusCode::UserCancel)) return std::string();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/language.h"
+#include "tasks/row_state.h"
 
 namespace corvane {
 
@@ -14,6 +15,8 @@ namespace corvane {
 // error prefix followed by the message the status maps to (the unknown-error message for
 // every text without a row of its own, composite texts included).
 std::string TaskErrorText(const std::exception& outcome, const SkinTexts& texts);
+// The state that text stands for: Complete, Warning (signed without a timestamp) or Error.
+RowState TaskErrorState(const std::exception& outcome);
 
 // The message line after a run: nullopt leaves it as it is, an empty text clears it.
 std::optional<std::string> WorkerResultText(const std::exception& outcome, const SkinTexts& texts);

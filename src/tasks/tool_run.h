@@ -29,13 +29,18 @@ class ToolInteraction : public RunInteraction {
   virtual void AddToSignList(const std::string& /*product*/) {}
 };
 
-// The whole tool run on the calling thread under the CAB/CAT busy flag: every row reset to
-// "Waiting...", the product built and stored, handed on when "Create and Sign" is selected.
-// False when another tool run holds the flag. Outcomes go through `interaction` and the run
-// log; nothing is raised. Returns the stored product's path through `product` (empty when
-// nothing was stored).
-bool RunToolTask(WorkerRegistry& workers, ToolMode mode, const std::vector<std::string>& paths,
+// The whole tool run on the calling thread: every row reset to "Waiting...", the product
+// built and stored, handed on when "Create and Sign" is selected. Outcomes go through
+// `interaction` and the run log; nothing is raised. Returns the stored product's path through
+// `product` (empty when nothing was stored). The caller holds the CAB/CAT busy flag
+// (StartToolRun does).
+void RunToolTask(WorkerRegistry& workers, ToolMode mode, const std::vector<std::string>& paths,
                  const SkinTexts& texts, ToolInteraction& interaction,
                  std::string* product = nullptr);
+
+// The same on a worker of its own under the CAB/CAT busy flag; false (and nothing runs) when
+// a tool run holds it. `texts` and `interaction` must outlive the worker.
+bool StartToolRun(WorkerRegistry& workers, ToolMode mode, std::vector<std::string> paths,
+                  const SkinTexts& texts, ToolInteraction& interaction);
 
 }  // namespace corvane

@@ -9,6 +9,7 @@
 #include "fixtures/compound_files.h"
 #include "fixtures/run_command.h"
 #include "fixtures/signing_environment.h"
+#include "fixtures/tool_rows.h"
 #include "formats/catalog/catalog_file.h"
 #include "formats/msi/msi_package.h"
 #include "sign/authenticode_content.h"
@@ -85,7 +86,7 @@ TEST_F(CatalogSigning, MembersAreListedInOrderUnderTheirDigestsAndTypes) {
   std::string text = Text("readme.txt", "plain text member\n");
   std::string cat = env_.dir() / "product.cat";
   std::vector<SignTask> rows = Rows({image, text});
-  ASSERT_EQ(CreateCat(rows, cat, texts_), cat);
+  ASSERT_EQ(test::CreateCatInto(rows, cat, texts_), cat);
   EXPECT_EQ(rows[0].state, "Complete");
   EXPECT_EQ(rows[1].state, "Complete");
 
@@ -130,7 +131,7 @@ TEST_F(CatalogSigning, SignedCatalogVouchesForItsPeTextAndInfMembers) {
   std::filesystem::copy_file(test::TestPackagePath(), package);
   std::string cat = env_.dir() / "driver.cat";
   std::vector<SignTask> rows = Rows({image, text, inf, cabinet, package});
-  ASSERT_EQ(CreateCat(rows, cat, texts_), cat);
+  ASSERT_EQ(test::CreateCatInto(rows, cat, texts_), cat);
   ASSERT_EQ(Sign(cat), "succeed");
 
   VerifyReport report = Verify(cat);
@@ -171,7 +172,7 @@ TEST_F(CatalogSigning, AppendedAndRfc3161SignaturesVerifyAndATamperedCatalogDoes
   std::string image = env_.CopyImage("library-x64.dll");
   std::string cat = env_.dir() / "nested.cat";
   std::vector<SignTask> rows = Rows({image});
-  ASSERT_EQ(CreateCat(rows, cat, texts_), cat);
+  ASSERT_EQ(test::CreateCatInto(rows, cat, texts_), cat);
   ASSERT_EQ(Sign(cat, /*append=*/true), "succeed") << "an unsigned catalog gets a plain signature";
   const std::string primary = SignedMessage::Decode(test::ReadFileBytes(cat)).EncryptedDigest();
   ASSERT_EQ(Sign(cat, true), "succeed");
@@ -228,7 +229,7 @@ TEST_F(CatalogSigning, AFailedSigningLeavesTheCatalogAsItWas) {
   std::string text = Text("a.txt", "a");
   std::string cat = env_.dir() / "kept.cat";
   std::vector<SignTask> rows = Rows({text});
-  ASSERT_EQ(CreateCat(rows, cat, texts_), cat);
+  ASSERT_EQ(test::CreateCatInto(rows, cat, texts_), cat);
   std::string before = test::ReadFileBytes(cat);
   CertManager empty;
   std::unique_ptr<CFileSign> signer = CreateFileSigner("catType");

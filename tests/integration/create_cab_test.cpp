@@ -8,6 +8,7 @@
 #include "app/window_keys.h"
 #include "fixtures/cabinets.h"
 #include "fixtures/temp_dir.h"
+#include "fixtures/tool_rows.h"
 #include "tasks/tool_files.h"
 
 namespace corvane {
@@ -56,13 +57,12 @@ TEST_F(CreateCabTest, EveryRowGoesInUnderItsBareNameAndTheProductIsStored) {
   const std::string c = File("two/数据.bin", test::PatternBytes(100000, 1));
   std::vector<SignTask> rows = Rows({a, b, c});
   std::vector<std::size_t> changed;
-  CabinetRunHooks hooks;
-  hooks.rowChanged = [&](std::size_t row) { changed.push_back(row); };
+  auto seen = [&](std::size_t row) { changed.push_back(row); };
   const std::string product = dir_ / "out/tool.cab";
   std::filesystem::create_directory(dir_ / "out");
   WriteFileBytes(product, "an older product");
 
-  EXPECT_EQ(CreateCab(rows, product, texts_, hooks), product);
+  EXPECT_EQ(test::CreateCabInto(rows, product, texts_, {}, seen), product);
   for (const SignTask& row : rows) EXPECT_EQ(row.state, "Complete");
   EXPECT_EQ(changed, (std::vector<std::size_t>{0, 1, 2}));
   EXPECT_FALSE(std::filesystem::exists(GetTempFilePath("corvanetemp.cab", "")))
@@ -94,7 +94,7 @@ TEST_F(CreateCabTest, TheFirstFailingRowEndsTheRunAndNothingIsStored) {
     const std::string product = dir_ / (std::string(c.name) + ".cab");
     WriteFileBytes(product, "kept");
     std::vector<SignTask> rows = Rows({first, c.second, third});
-    EXPECT_EQ(CreateCab(rows, product, texts_), "");
+    EXPECT_EQ(test::CreateCabInto(rows, product, texts_), "");
     EXPECT_EQ(rows[0].state, "Complete");
     EXPECT_EQ(rows[1].state, "Error:Failed");
     EXPECT_EQ(rows[2].state, "Waiting...");
@@ -108,25 +108,25 @@ TEST_F(CreateCabTest, TheFirstFailingRowEndsTheRunAndNothingIsStored) {
 
 TEST_F(CreateCabTest, StopOrNoProductPathStoresNothing) {
   const std::string file = File("a.txt", "a");
-  std::atomic<bool> stop{true};
-  CabinetRunHooks hooks;
-  hooks.stopRequested = &stop;
+  std::stop_source stop;
+  stop.request_stop();
   std::vector<SignTask> rows = Rows({file});
-  EXPECT_EQ(CreateCab(rows, dir_ / "stopped.cab", texts_, hooks), "");
+  EXPECT_EQ(test::CreateCabInto(rows, dir_ / "stopped.cab", texts_, stop.get_token()), "");
   EXPECT_EQ(rows[0].state, "Waiting...");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "stopped.cab"));
 
   rows = Rows({file});
-  EXPECT_EQ(CreateCab(rows, "", texts_), "");
+  EXPECT_EQ(test::CreateCabInto(rows, "", texts_), "");
   EXPECT_EQ(rows[0].state, "Complete");
-  EXPECT_TRUE(std::filesystem::exists(GetTempFilePath("corvanetemp.cab", "")));
+  EXPECT_FALSE(std::filesystem::exists(GetTempFilePath("corvanetemp.cab", "")))
+      << "a cancelled save leaves no work file behind";
 }
 
 TEST_F(CreateCabTest, AProductThatCannotBeStoredIsAFailure) {
   const std::string file = File("a.txt", "a");
   std::vector<SignTask> rows = Rows({file});
   try {
-    CreateCab(rows, dir_ / "no-such-folder/product.cab", texts_);
+    test::CreateCabInto(rows, dir_ / "no-such-folder/product.cab", texts_);
     ADD_FAILURE() << "no failure raised";
   } catch (const std::exception& e) {
     EXPECT_STREQ(e.what(), "CGuiWnd::CreateCab, undefined,");

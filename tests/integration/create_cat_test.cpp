@@ -9,6 +9,7 @@
 #include "app/utf8.h"
 #include "fixtures/pe_images.h"
 #include "fixtures/temp_dir.h"
+#include "fixtures/tool_rows.h"
 #include "formats/catalog/catalog_file.h"
 #include "sign/catalog_member.h"
 
@@ -78,7 +79,7 @@ TEST_F(CreateCatRun, TheFirstFailingRowEndsTheRunAndNothingIsStored) {
     std::string third = File("third.txt", "third");
     std::string product = File("product.cat", "an older catalog");
     std::vector<SignTask> rows = Rows({first, failing, third});
-    EXPECT_EQ(CreateCat(rows, product, texts_), "");
+    EXPECT_EQ(test::CreateCatInto(rows, product, texts_), "");
     EXPECT_EQ(rows[0].state, "Complete");
     EXPECT_EQ(rows[1].state, c.row);
     EXPECT_EQ(rows[2].state, "Waiting...");
@@ -99,7 +100,7 @@ TEST_F(CreateCatRun, AnInfNamesTheCatalogBeforeItIsDigested) {
   fs::copy_file(test::TestImagePath("driver-x64.sys"), image);
   std::string product = dir_ / "driver.cat";
   std::vector<SignTask> rows = Rows({image, inf, upper});
-  ASSERT_EQ(CreateCat(rows, product, texts_), product);
+  ASSERT_EQ(test::CreateCatInto(rows, product, texts_), product);
 
   const std::string updated = test::ReadFileBytes(inf);
   EXPECT_EQ(updated,
@@ -117,16 +118,15 @@ TEST_F(CreateCatRun, WithoutAPlaceToStoreItTheRowsRunAndNothingChanges) {
   const std::string text = "[Version]\nCatalogFile=named.cat\n";
   std::string inf = File("keep.inf", text);
   std::vector<SignTask> rows = Rows({inf});
-  EXPECT_EQ(CreateCat(rows, "", texts_), "");
+  EXPECT_EQ(test::CreateCatInto(rows, "", texts_), "");
   EXPECT_EQ(rows[0].state, "Complete");
   EXPECT_EQ(test::ReadFileBytes(inf), text) << "the INF keeps the name it had";
 
-  std::atomic<bool> stop{true};
-  CatalogRunHooks hooks;
-  hooks.stopRequested = &stop;
+  std::stop_source stop;
+  stop.request_stop();
   rows = Rows({inf});
   std::string product = dir_ / "stopped.cat";
-  EXPECT_EQ(CreateCat(rows, product, texts_, hooks), "");
+  EXPECT_EQ(test::CreateCatInto(rows, product, texts_, stop.get_token()), "");
   EXPECT_EQ(rows[0].state, "Waiting...");
   EXPECT_FALSE(fs::exists(product));
 }
@@ -135,7 +135,7 @@ TEST_F(CreateCatRun, ACatalogThatCannotBeStoredFailsTheRun) {
   std::string text = File("a.txt", "a");
   std::vector<SignTask> rows = Rows({text});
   try {
-    CreateCat(rows, dir_ / "missing/dir/x.cat", texts_);
+    test::CreateCatInto(rows, dir_ / "missing/dir/x.cat", texts_);
     FAIL() << "no failure";
   } catch (const std::exception& e) {
     EXPECT_STREQ(e.what(), "CGuiWnd::CreateCat, undefined,");

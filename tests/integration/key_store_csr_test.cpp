@@ -61,6 +61,49 @@ TEST_F(KeyStoreCsr, ChoicesAndSubjectsAreCheckedBeforeAKeyIsMade) {
   EXPECT_TRUE(store_->Keys(0).empty()) << "no key was left on the token";
 }
 
+TEST_F(KeyStoreCsr, TheTabChecksInItsOrderAndAsksThePinOnlyOnceEverythingPassed) {
+  CsrFields badMail;
+  badMail.commonName = "Someone";
+  badMail.email = "not-an-address";
+  CsrFields good = badMail;
+  good.email = "someone@example.com";
+  // Each case would fail every later check too: the first one in the tab's order wins.
+  const struct {
+    const char* provider;
+    const char* length;
+    const CsrFields& fields;
+    const char* state;
+  } cases[] = {
+      {"", "1024", badMail, "UiGloErrSelCSP"},
+      {"Signing", "1024", badMail, "UiGloErrSelKeyLen"},
+      {"No Such Token", "2048", badMail, "UiTaskStateLoadControlFailed"},
+      {"Signing", "2048", badMail, "UiTaskStateEmailAddressIsIllegal"},
+  };
+  int pinsAsked = 0;
+  PinPrompt prompt = [&](const std::string&) -> std::optional<std::string> {
+    ++pinsAsked;
+    return std::string(test::kTokenPin);
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.state);
+    std::vector<std::string> shown;
+    KeyStoreRequest r =
+        GenerateKeyStore(*store_, c.provider, c.length, CsrKind::Client, c.fields, prompt,
+                         [&](const UiMessage& m) { shown.push_back(m.key); });
+    EXPECT_FALSE(r.produced);
+    EXPECT_EQ(r.stateKey, c.state);
+    EXPECT_EQ(shown, std::vector<std::string>{"UiCSRTaskStateWait"});
+  }
+  EXPECT_EQ(pinsAsked, 0);
+
+  // An empty length takes the token's first; the PIN is asked through the caller's prompt.
+  std::shared_ptr<KeyStore> fresh = world_.OpenStore(std::nullopt);
+  KeyStoreRequest made = GenerateKeyStore(*fresh, "Signing", "", CsrKind::Client, good, prompt);
+  EXPECT_TRUE(made.produced) << made.stateKey;
+  EXPECT_EQ(pinsAsked, 1);
+  EXPECT_EQ(world_.prompts(), 0) << "the store's own prompt was not used";
+}
+
 TEST_F(KeyStoreCsr, RequestFromTheTokenKeyBecomesAnInstalledSigningCertificate) {
   KeyStoreRequest r =
       GenerateKeyStoreRequest(*store_, "Signing", "2048", "CN=Token Request, O=Corvane Test, C=CN");

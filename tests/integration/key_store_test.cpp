@@ -356,3 +356,29 @@ TEST_F(CertInstall, EveryInputFormIsRead) {
 
 }  // namespace
 }  // namespace corvane
+
+namespace corvane {
+namespace {
+
+TEST(KeyStoreModules, StoresShareTheirModuleAndANewTokenShowsInTheNextStore) {
+  test::TokenWorld world;
+  std::shared_ptr<KeyStore> first = world.OpenStore();
+  TokenKey key = first->GenerateRsaKey(0, 2048, "kept");
+  world.tokens().AddToken("Later");
+  {
+    // A second store while the first is in use: letting it go does not end the first's
+    // sessions.
+    std::shared_ptr<KeyStore> second = world.OpenStore();
+    EXPECT_EQ(second->Tokens().size(), 1u) << "the module was initialised before the token came";
+  }
+  ASSERT_EQ(first->Keys(0).size(), 1u);
+  EXPECT_EQ(first->Keys(0)[0].id, key.id);
+  first.reset();
+  // Once no store holds the module, the next one sees the tokens present now.
+  std::shared_ptr<KeyStore> next = world.OpenStore();
+  ASSERT_EQ(next->Tokens().size(), 2u);
+  EXPECT_EQ(next->FindTokens("Later").size(), 1u);
+}
+
+}  // namespace
+}  // namespace corvane

@@ -12,12 +12,13 @@
 #include "app/program_dir.h"
 #include "app/status.h"
 #include "app/window_keys.h"
+#include "fixtures/scripted_interaction.h"
 #include "fixtures/signing_environment.h"
 #include "fixtures/temp_dir.h"
 #include "net/md5_digest.h"
 #include "net/server_hosts.h"
 #include "servers/network_services.h"
-#include "tasks/sign_task_loop.h"
+#include "tasks/signing_session.h"
 
 namespace corvane {
 namespace {
@@ -193,17 +194,24 @@ class CloudScanSignRun : public ::testing::Test {
     SetProgramDirectory("");
     ClearServerOverrides();
   }
-  SignRunSettings Settings() {
+  // A run with the configured services: the reputation server and the timestamp server.
+  std::vector<std::string> RunSign(const std::vector<std::string>& paths,
+                                   test::ScriptedInteraction& run) {
+    WorkerRegistry workers;
+    UsageCounters counters;
+    SigningSession session(workers, counters, texts_);
+    session.ChoosePfx(env_.rootA().pfxPath);
     SignRunSettings settings;
-    settings.certificate.pfxChosen = true;
-    settings.certificate.pfxPath = env_.rootA().pfxPath;
-    settings.certificate.password = env_.rootA().password;
+    settings.password = env_.rootA().password;
     settings.adviseDoubleCertificate = false;
-    return settings;
+    session.RunSign(paths, settings, run);
+    std::vector<std::string> states;
+    for (const std::string& event : run.events())
+      if (event.rfind("row ", 0) == 0) states.push_back(event.substr(event.find(": ") + 2));
+    return states;
   }
 
   test::SigningEnvironment env_;
-  CertManager manager_;
   SkinTexts texts_ = GetSkinLan(kGuiWndOwner, kGuiWndKeys, UiLanguage::English);
 };
 
@@ -212,15 +220,11 @@ TEST_F(CloudScanSignRun, MaliciousFileIsLeftUntouchedAndTheNextOneIsSigned) {
   const std::string clean = env_.CopyImage("library-x64.dll");
   const std::string before = test::ReadFileBytes(virus);
   env_.reputation().SetAnswer(FileMd5Hex(virus), Answer::Level70);
-  std::vector<std::string> states;
-  std::vector<SignTask> rows = {{virus, ""}, {clean, ""}};
-  SignRunHooks hooks;
-  hooks.rowChanged = [&](std::size_t row) { states.push_back(rows[row].state); };
-  SignTaskRunner runner(manager_, texts_, hooks);
-  runner.RunSign(rows, Settings());
+  test::ScriptedInteraction run;
+  std::vector<std::string> states = RunSign({virus, clean}, run);
 
-  EXPECT_EQ(rows[0].state, "Error:Viruses or malicious file");
-  EXPECT_EQ(rows[1].state, "Complete");
+  EXPECT_EQ(run.state(0), "Error:Viruses or malicious file");
+  EXPECT_EQ(run.state(1), "Complete");
   EXPECT_EQ(test::ReadFileBytes(virus), before);
   EXPECT_EQ(env_.OsslVerify(clean), 0);
   EXPECT_EQ(std::count(states.begin(), states.end(), "Virus Scanning..."), 2);
@@ -232,14 +236,10 @@ TEST_F(CloudScanSignRun, UnreachableServiceSkipsTheScanForTheWholeRun) {
   test::ClosedLoopbackPort closed;
   SetScanHost(closed.hostPort());
   const std::string file = env_.CopyImage("console-x64.exe");
-  std::vector<std::string> states;
-  std::vector<SignTask> rows = {{file, ""}};
-  SignRunHooks hooks;
-  hooks.rowChanged = [&](std::size_t row) { states.push_back(rows[row].state); };
-  SignTaskRunner runner(manager_, texts_, hooks);
-  runner.RunSign(rows, Settings());
+  test::ScriptedInteraction run;
+  std::vector<std::string> states = RunSign({file}, run);
 
-  EXPECT_EQ(rows[0].state, "Complete");
+  EXPECT_EQ(run.state(0), "Complete");
   EXPECT_EQ(std::count(states.begin(), states.end(), "Virus Scanning..."), 0);
 }
 

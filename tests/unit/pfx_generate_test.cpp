@@ -13,6 +13,11 @@
 namespace corvane {
 namespace {
 
+// The save dialog answering `path`.
+ChooseSavePath SaveAs(std::string path) {
+  return [path] { return std::optional<std::string>(path); };
+}
+
 std::string KeyPem(EVP_PKEY* key, const EVP_CIPHER* cipher, const char* password) {
   BioPtr bio(BIO_new(BIO_s_mem()));
   PEM_write_bio_PrivateKey(bio.get(), key, cipher, nullptr, 0, nullptr,
@@ -38,7 +43,7 @@ class GeneratePfxTest : public ::testing::Test {
     in.certFile = dir_ / "cert.pem";
     in.keyFile = dir_ / "key.pem";
     in.password = in.confirmation = "pw";
-    in.outPath = dir_ / "out.pfx";
+    in.chooseDestination = SaveAs(dir_ / "out.pfx");
     return in;
   }
   test::TempDir dir_;
@@ -145,7 +150,8 @@ TEST_F(GeneratePfxTest, ReportsEachFailureAndLeavesTheOutputAlone) {
        "UiTaskStateGeneratePFXFailed"},
       {"key of another certificate", [this](auto& in) { in.keyFile = dir_ / "other.key"; },
        "UiTaskStateGeneratePFXFailed"},
-      {"output cannot be written", [](auto& in) { in.outPath = "/nonexistent-dir/out.pfx"; },
+      {"output cannot be written",
+       [](auto& in) { in.chooseDestination = SaveAs("/nonexistent-dir/out.pfx"); },
        "UiTaskStateGeneratePFXFailed"},
   };
   for (const Case& c : cases) {
@@ -165,7 +171,9 @@ TEST_F(GeneratePfxTest, ReportsEachFailureAndLeavesTheOutputAlone) {
   EXPECT_EQ(r.message.key, "UiPasswordMatchFailed");
   EXPECT_TRUE(r.clearPasswords);
   in = Input();
-  in.outPath = "";  // the save dialog was cancelled
+  in.chooseDestination = [] {
+    return std::optional<std::string>();
+  };  // the save dialog was cancelled
   EXPECT_EQ(GeneratePfx(in).message.key, "");
 }
 

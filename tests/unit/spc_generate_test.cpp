@@ -9,6 +9,11 @@
 namespace corvane {
 namespace {
 
+// The save dialog answering `path`.
+ChooseSavePath SaveAs(std::string path) {
+  return [path] { return std::optional<std::string>(path); };
+}
+
 class GenerateSpcTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -31,7 +36,7 @@ class GenerateSpcTest : public ::testing::Test {
     in.userFile = dir_ / "user.pem";
     for (std::size_t i = 0; i < 3; ++i)
       if (!uppers[i].empty()) in.upperFiles[i] = dir_ / uppers[i];
-    in.outPath = dir_ / "out.spc";
+    in.chooseDestination = SaveAs(dir_ / "out.spc");
     return in;
   }
   // The subjects' common names of the SPC, in file order, as openssl reads them.
@@ -113,7 +118,8 @@ TEST_F(GenerateSpcTest, ReportsEachFailureAndLeavesTheOutputAlone) {
        "UiTaskStateUpperCert1ContentIsInvalid"},
       {"upper 3 junk", [this](auto& in) { in.upperFiles[2] = dir_ / "junk.pem"; },
        "UiTaskStateUpperCert3ContentIsInvalid"},
-      {"output cannot be written", [](auto& in) { in.outPath = "/nonexistent-dir/out.spc"; },
+      {"output cannot be written",
+       [](auto& in) { in.chooseDestination = SaveAs("/nonexistent-dir/out.spc"); },
        "UiGenerateCertChainFailed"},
   };
   for (const Case& c : cases) {
@@ -127,7 +133,7 @@ TEST_F(GenerateSpcTest, ReportsEachFailureAndLeavesTheOutputAlone) {
     EXPECT_EQ(test::ReadFileBytes(dir_ / "out.spc"), "the user's old file");
   }
   SpcGenerateInput in = Input({"", "", ""});
-  in.outPath = "";
+  in.chooseDestination = [] { return std::optional<std::string>(); };
   EXPECT_EQ(GenerateSpc(in).key, "");
 }
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/program_dir.h"
+#include "app/worker_registry.h"
 #include "fixtures/temp_dir.h"
 #include "net/server_hosts.h"
 #include "net/stat_comm.h"
@@ -120,17 +121,20 @@ TEST_F(UsageStats, CountsAreReportedAndTakenOffOnlyOnTheRightAnswer) {
   UsageCounters counters;
   counters.Add("signFile", 3);
   counters.Add("buyLink");
-  std::atomic<bool> stop{false}, busy{false}, signing{true};
-  ReporterControl control{&stop, &busy, std::chrono::milliseconds(5), Identity("2.0.0.2")};
+  std::atomic<bool> signing{true};
+  WorkerRegistry workers;
 
   server_.SetAnswerRightType(false);
-  std::thread reporter(
-      [&] { ActionStatThread(counters, LogServerUrl(), control, [&] { return signing.load(); }); });
+  ASSERT_TRUE(workers.Launch(WorkerKind::ActionStat, [&](std::stop_token stop) {
+    ReporterControl control{stop, std::chrono::milliseconds(5), Identity("2.0.0.2")};
+    ActionStatThread(counters, LogServerUrl(), control, [&] { return signing.load(); });
+  }));
   AwaitBodies(2);
   // A wrong answer keeps the count; "signFile" waits for the signing run to end.
   EXPECT_EQ(counters.Get("buyLink"), 1);
   EXPECT_EQ(counters.Get("signFile"), 3);
-  EXPECT_TRUE(busy);
+  EXPECT_TRUE(workers.IsBusy(WorkerKind::ActionStat));
+  EXPECT_TRUE(workers.IsAnyWorkerRunning());
   for (const std::string& body : server_.bodies())
     EXPECT_EQ(body.find("signFile"), std::string::npos);
 
@@ -141,9 +145,9 @@ TEST_F(UsageStats, CountsAreReportedAndTakenOffOnlyOnTheRightAnswer) {
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  stop = true;
-  reporter.join();
-  EXPECT_FALSE(busy);
+  workers.RequestStop();
+  workers.JoinAll();
+  EXPECT_FALSE(workers.IsBusy(WorkerKind::ActionStat));
   EXPECT_EQ(counters.Get("buyLink"), 0);
   EXPECT_EQ(counters.Get("signFile"), 0);
   const std::vector<std::string> bodies = server_.bodies();

@@ -7,6 +7,7 @@
 #include "app/own_version.h"
 #include "app/program_dir.h"
 #include "app/status.h"
+#include "app/worker_registry.h"
 #include "fixtures/temp_dir.h"
 #include "net/server_hosts.h"
 #include "net/update_comm.h"
@@ -111,15 +112,13 @@ TEST_F(VersionCheck, DocumentVariants) {
 }
 
 TEST_F(VersionCheck, MainButtonAndVersionWindowAgree) {
-  std::atomic<bool> busy{false};
   server_.SetDocument(UpdateDocument::Normal, "2.0.0.10");
   UpdateStatus status;
-  auto button = VersionCheckThread(status, "desp-en", "2.0.0.2", busy);
+  auto button = VersionCheckThread(status, "desp-en", "2.0.0.2");
   ASSERT_TRUE(button);
   EXPECT_EQ(button->textKey, "UiBtnCheckVerNew");
   EXPECT_EQ(button->colour, "#00FF0000");
   EXPECT_TRUE(status.hasNew);
-  EXPECT_FALSE(busy);
 
   // The window given the main window's data shows it without asking again.
   const int requests = server_.requestCount();
@@ -136,7 +135,7 @@ TEST_F(VersionCheck, MainButtonAndVersionWindowAgree) {
 
   // Equal versions.
   UpdateStatus same;
-  button = VersionCheckThread(same, "desp-en", "2.0.0.10", busy);
+  button = VersionCheckThread(same, "desp-en", "2.0.0.10");
   ASSERT_TRUE(button);
   EXPECT_EQ(button->textKey, "UiBtnCheckVer");
   EXPECT_EQ(button->colour, "#0030A139");
@@ -144,12 +143,14 @@ TEST_F(VersionCheck, MainButtonAndVersionWindowAgree) {
   EXPECT_EQ(view.stateKey, "StateIsNew");
   EXPECT_EQ(view.notesKey, "DespNone");
   EXPECT_FALSE(view.offerUpdate);
-  EXPECT_EQ(ExeUpdateThread(same, {}, {}, "/nonexistent/corvanecode"), UpdateOutcome::Closed);
+  WorkerRegistry workers;
+  EXPECT_EQ(ExeUpdateThread(same, {}, workers, "/nonexistent/corvanecode"), UpdateOutcome::Closed);
+  EXPECT_FALSE(workers.stopRequested()) << "nothing to update: no worker is stopped";
 
   // No document: the button stays, the failure is logged; the window is not connected.
   server_.SetDocument(UpdateDocument::MissingNotes, "2.0.0.10");
   UpdateStatus missing;
-  EXPECT_FALSE(VersionCheckThread(missing, "desp-en", "2.0.0.2", busy));
+  EXPECT_FALSE(VersionCheckThread(missing, "desp-en", "2.0.0.2"));
   EXPECT_FALSE(missing.hasNew);
   EXPECT_NE(Log().find("[Error] CGuiWnd::VersionCheckThread, UpdateComm::GetVerInfo"),
             std::string::npos);
@@ -172,16 +173,21 @@ TEST_F(VersionCheck, FailedDownloadLeavesTheRunningProgramAloneAndShowsUpdateFai
     server_.SetExecutable(c.executable);
     std::vector<std::string> states;
     std::vector<int> progress;
-    bool stopRequested = false;
     UpdateProgress report{[&](const std::string& key, const char*) { states.push_back(key); },
                           [&](int percent) { progress.push_back(percent); }};
-    int busyLooks = 0;
-    WorkerStop workers{[&] { stopRequested = true; }, [&] { return ++busyLooks < 3; }};
+    // A signing run still going: the update waits for it to see the stop request and end.
+    WorkerRegistry workers;
+    std::atomic<bool> workerEnded{false};
+    ASSERT_TRUE(workers.Launch(WorkerKind::SignVerify, [&](std::stop_token stop) {
+      while (!stop.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      workerEnded = true;
+    }));
 
     EXPECT_EQ(ExeUpdateThread(status, report, workers, running), UpdateOutcome::Failed);
     EXPECT_EQ(states, (std::vector<std::string>{"StateUpdateing", "StateUpdateFail"}));
-    EXPECT_TRUE(stopRequested);
-    EXPECT_EQ(busyLooks, 3);
+    EXPECT_TRUE(workers.stopRequested());
+    EXPECT_TRUE(workerEnded) << "the download waited for the busy worker";
     EXPECT_EQ(progress.front(), 20);
     EXPECT_EQ(test::ReadFileBytes(running), "running program");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(install.path()),
