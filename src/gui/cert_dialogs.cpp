@@ -50,11 +50,11 @@ StoreSelectDialog::StoreSelectDialog(std::vector<StoreCertEntry> entries,
   layout->addWidget(new QLabel(entries_.empty() ? T("DlgNoStoreCert") : T("DlgStoreHint")));
   list_->setObjectName(QStringLiteral("lstStoreCert"));
   list_->setRootIsDecorated(false);
-  list_->setHeaderLabels({T("DlgColIssuedTo"), T("DlgColIssuedBy"), T("DlgColSerial"),
-                          T("DlgColToken")});
+  list_->setHeaderLabels(
+      {T("DlgColIssuedTo"), T("DlgColIssuedBy"), T("DlgColSerial"), T("DlgColToken")});
   for (const StoreCertEntry& e : entries_) {
-    list_->addTopLevelItem(new QTreeWidgetItem(
-        {Q(e.identity.subjectName), Q(e.identity.issuerName), Q(e.identity.serialHex), Q(e.token)}));
+    list_->addTopLevelItem(new QTreeWidgetItem({Q(e.identity.subjectName), Q(e.identity.issuerName),
+                                                Q(e.identity.serialHex), Q(e.token)}));
   }
   list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   if (!entries_.empty()) list_->setCurrentItem(list_->topLevelItem(0));

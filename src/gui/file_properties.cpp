@@ -19,9 +19,9 @@ QString Permissions(QFile::Permissions p) {
   const struct {
     QFile::Permission bit;
     char letter;
-  } bits[] = {{QFile::ReadOwner, 'r'},  {QFile::WriteOwner, 'w'}, {QFile::ExeOwner, 'x'},
-              {QFile::ReadGroup, 'r'},  {QFile::WriteGroup, 'w'}, {QFile::ExeGroup, 'x'},
-              {QFile::ReadOther, 'r'},  {QFile::WriteOther, 'w'}, {QFile::ExeOther, 'x'}};
+  } bits[] = {{QFile::ReadOwner, 'r'}, {QFile::WriteOwner, 'w'}, {QFile::ExeOwner, 'x'},
+              {QFile::ReadGroup, 'r'}, {QFile::WriteGroup, 'w'}, {QFile::ExeGroup, 'x'},
+              {QFile::ReadOther, 'r'}, {QFile::WriteOther, 'w'}, {QFile::ExeOther, 'x'}};
   QString text;
   for (const auto& b : bits) text += (p & b.bit) ? QChar(b.letter) : QChar('-');
   return text;
@@ -73,8 +73,8 @@ FilePropertiesDialog::FilePropertiesDialog(const QString& path, const VerifyRepo
   auto* form = new QFormLayout;
   form->addRow(T("DlgPropPath"), Value(path));
   form->addRow(T("DlgPropSize"),
-               Value(T("DlgPropBytes").replace(QStringLiteral("%s"),
-                                               QLocale::system().toString(info.size()))));
+               Value(T("DlgPropBytes")
+                         .replace(QStringLiteral("%s"), QLocale::system().toString(info.size()))));
   form->addRow(T("DlgPropModified"), Value(Time(info.lastModified())));
   form->addRow(T("DlgPropAccessed"), Value(Time(info.lastRead())));
   form->addRow(T("DlgPropChanged"), Value(Time(info.metadataChangeTime())));

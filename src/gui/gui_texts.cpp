@@ -8,16 +8,16 @@ namespace corvane::gui {
 namespace {
 
 constexpr const char* kDialogKeys[] = {
-    "DlgStoreTitle",     "DlgStoreHint",       "DlgColIssuedTo",     "DlgColIssuedBy",
-    "DlgColSerial",      "DlgColToken",        "DlgNoStoreCert",     "DlgOk",
-    "DlgCancel",         "DlgClose",           "DlgViewCert",        "DlgCertTitle",
-    "DlgCertSubject",    "DlgCertIssuer",      "DlgCertSerial",      "DlgCertValidFrom",
-    "DlgCertValidTo",    "DlgCertUsages",      "DlgCertChain",       "DlgCertThumbSha1",
-    "DlgCertThumbSha256", "DlgPinTitle",       "DlgPinPrompt",       "DlgPropTitle",
-    "DlgPropPath",       "DlgPropSize",        "DlgPropBytes",       "DlgPropModified",
-    "DlgPropAccessed",   "DlgPropChanged",     "DlgPropPermissions", "DlgPropSignatures",
-    "DlgPropNoSignature", "DlgPropSigValid",   "DlgPropSigInvalid",  "DlgPropSigNested",
-    "DlgPropSigPrimary", "DlgPropSigner",      "DlgPropDigest",      "DlgPropTimestamp",
+    "DlgStoreTitle",      "DlgStoreHint",    "DlgColIssuedTo",     "DlgColIssuedBy",
+    "DlgColSerial",       "DlgColToken",     "DlgNoStoreCert",     "DlgOk",
+    "DlgCancel",          "DlgClose",        "DlgViewCert",        "DlgCertTitle",
+    "DlgCertSubject",     "DlgCertIssuer",   "DlgCertSerial",      "DlgCertValidFrom",
+    "DlgCertValidTo",     "DlgCertUsages",   "DlgCertChain",       "DlgCertThumbSha1",
+    "DlgCertThumbSha256", "DlgPinTitle",     "DlgPinPrompt",       "DlgPropTitle",
+    "DlgPropPath",        "DlgPropSize",     "DlgPropBytes",       "DlgPropModified",
+    "DlgPropAccessed",    "DlgPropChanged",  "DlgPropPermissions", "DlgPropSignatures",
+    "DlgPropNoSignature", "DlgPropSigValid", "DlgPropSigInvalid",  "DlgPropSigNested",
+    "DlgPropSigPrimary",  "DlgPropSigner",   "DlgPropDigest",      "DlgPropTimestamp",
     "DlgPropNoTimestamp",
 };
 

@@ -87,10 +87,11 @@ void CGuiWnd::FindControls() {
     tabButtons_.push_back(Control<QPushButton>(root_, name));
   for (const char* name : {"ctSign", "ctCSR", "ctCert", "ctTool", "ctSetting"})
     tabContainers_.push_back(Control<QWidget>(root_, name));
-  for (const char* name : {"btMin", "btClose", "btLogo", "btSelPfx", "btSelStoreCert", "btAdd",
-                           "btAddFolder", "btDel", "btDelAll", "btExe", "btVerify", "btToolAdd",
-                           "btToolAddFolder", "btToolDel", "btToolDelAll", "btGenCab", "btGenCat",
-                           "btForum", "btHelp", "btBuyCert"})
+  for (const char* name :
+       {"btMin",    "btClose",     "btLogo",          "btSelPfx",  "btSelStoreCert",
+        "btAdd",    "btAddFolder", "btDel",           "btDelAll",  "btExe",
+        "btVerify", "btToolAdd",   "btToolAddFolder", "btToolDel", "btToolDelAll",
+        "btGenCab", "btGenCat",    "btForum",         "btHelp",    "btBuyCert"})
     Control<QPushButton>(root_, name);
   for (const char* name : {"opAddPosix", "edPosix", "ctCaption"}) Control<QWidget>(root_, name);
 
@@ -313,7 +314,6 @@ bool CGuiWnd::OnKey(QObject* watched, QKeyEvent* key) {
   }
   return false;
 }
-
 
 bool CGuiWnd::ShowTip(const QString& text) {
   TipWnd tip(text, this);

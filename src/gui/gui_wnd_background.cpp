@@ -9,27 +9,12 @@
 #include "net/server_hosts.h"
 
 namespace corvane::gui {
-namespace {
-
-// The reporters' control: the registry's stop request as the flag they watch.
-void RunReporter(std::stop_token stop, const std::function<void(const ReporterControl&)>& body) {
-  std::atomic<bool> stopRequested{stop.stop_requested()};
-  std::atomic<bool> busy{false};
-  std::stop_callback onStop(stop, [&] { stopRequested = true; });
-  ReporterControl control;
-  control.stopRequested = &stopRequested;
-  control.busy = &busy;
-  body(control);
-}
-
-}  // namespace
 
 void CGuiWnd::StartBackgroundWorkers() {
   const std::string notesElement = MainTexts().Get("XmlDespName");
   Workers().Launch(WorkerKind::VersionCheck, [this, notesElement](std::stop_token) {
-    std::atomic<bool> busy{false};
     const std::optional<CheckVersionButton> button =
-        VersionCheckThread(updateStatus_, notesElement, OwnVersion(), busy);
+        VersionCheckThread(updateStatus_, notesElement, OwnVersion());
     if (!button) return;
     const CheckVersionButton shown = *button;
     QMetaObject::invokeMethod(this, [this, shown] {
@@ -39,13 +24,16 @@ void CGuiWnd::StartBackgroundWorkers() {
     });
   });
   Workers().Launch(WorkerKind::UserStat, [](std::stop_token stop) {
-    RunReporter(stop, [](const ReporterControl& c) { UserStatThread(LogServerUrl(), c); });
+    ReporterControl control;
+    control.stop = stop;
+    UserStatThread(LogServerUrl(), control);
   });
   SigningSession* session = session_.get();
   Workers().Launch(WorkerKind::ActionStat, [this, session](std::stop_token stop) {
-    RunReporter(stop, [this, session](const ReporterControl& c) {
-      ActionStatThread(counters_, LogServerUrl(), c, [session] { return session->signRunning(); });
-    });
+    ReporterControl control;
+    control.stop = stop;
+    ActionStatThread(counters_, LogServerUrl(), control,
+                     [session] { return session->signRunning(); });
   });
 }
 

@@ -81,29 +81,29 @@ void CGuiWnd::StartCertView() {
   const SignRunSettings settings = CurrentSettings();
   RunBridge* bridge = signBridge_;
   btShowCert_->setEnabled(false);
-  const bool started = Workers().Launch(WorkerKind::CertView, [this, settings,
-                                                               bridge](std::stop_token) {
-    std::optional<CertificateView> view;
-    try {
-      CertManager manager;
-      if (session_->LoadChosenCert(manager, settings, *bridge)) {
+  const bool started =
+      Workers().Launch(WorkerKind::CertView, [this, settings, bridge](std::stop_token) {
+        std::optional<CertificateView> view;
         try {
-          manager.BuildChain();
+          CertManager manager;
+          if (session_->LoadChosenCert(manager, settings, *bridge)) {
+            try {
+              manager.BuildChain();
+            } catch (const std::exception& e) {
+              LogError("%s, %s", "CGuiWnd::ShowCertThread", StatusText(e).c_str());
+            }
+            view = MakeCertificateView(manager.certificate(), manager.chain());
+          }
         } catch (const std::exception& e) {
           LogError("%s, %s", "CGuiWnd::ShowCertThread", StatusText(e).c_str());
         }
-        view = MakeCertificateView(manager.certificate(), manager.chain());
-      }
-    } catch (const std::exception& e) {
-      LogError("%s, %s", "CGuiWnd::ShowCertThread", StatusText(e).c_str());
-    }
-    QMetaObject::invokeMethod(this, [this, view] {
-      btShowCert_->setEnabled(true);
-      if (!view) return;
-      CertViewer viewer(*view, this);
-      viewer.exec();
-    });
-  });
+        QMetaObject::invokeMethod(this, [this, view] {
+          btShowCert_->setEnabled(true);
+          if (!view) return;
+          CertViewer viewer(*view, this);
+          viewer.exec();
+        });
+      });
   if (!started) btShowCert_->setEnabled(true);
 }
 

@@ -27,15 +27,9 @@ SignRunSettings CGuiWnd::CurrentSettings() const {
 
 void CGuiWnd::StartSignRun() {
   lbGlobalErr_->clear();
-  const std::vector<std::string> paths = signRows_.Paths();
-  const SignRunSettings settings = CurrentSettings();
-  RunBridge* bridge = signBridge_;
-  SigningSession* session = session_.get();
-  if (Workers().IsBusy(WorkerKind::SignVerify)) return;
-  if (!Workers().Launch(WorkerKind::SignVerify, [session, paths, settings, bridge](std::stop_token) {
-        session->RunSign(paths, settings, *bridge);
-      })) {
-    if (Workers().IsBusy(WorkerKind::SignVerify)) return;  // a second click: one run only
+  if (Workers().IsBusy(WorkerKind::SignVerify)) return;  // a second click: one run only
+  if (!session_->StartSignRun(signRows_.Paths(), CurrentSettings(), *signBridge_) &&
+      !Workers().IsBusy(WorkerKind::SignVerify)) {
     LogError("%s, %s", "CGuiWnd::StartSignRun", "undefined");
     SetMessage(T("UiStateUnknownErr"));
   }
@@ -43,15 +37,9 @@ void CGuiWnd::StartSignRun() {
 
 void CGuiWnd::StartVerifyRun() {
   const std::vector<std::string> paths = signRows_.Paths();
-  if (paths.empty()) return;
-  const SignRunSettings settings = CurrentSettings();
-  RunBridge* bridge = signBridge_;
-  SigningSession* session = session_.get();
-  if (Workers().IsBusy(WorkerKind::SignVerify)) return;
-  if (!Workers().Launch(WorkerKind::SignVerify, [session, paths, settings, bridge](std::stop_token) {
-        session->RunVerify(paths, settings, *bridge);
-      })) {
-    if (Workers().IsBusy(WorkerKind::SignVerify)) return;
+  if (paths.empty() || Workers().IsBusy(WorkerKind::SignVerify)) return;
+  if (!session_->StartVerifyRun(paths, CurrentSettings(), *signBridge_) &&
+      !Workers().IsBusy(WorkerKind::SignVerify)) {
     LogError("%s, %s", "CGuiWnd::StartVerifyRun", "undefined");
     SetMessage(T("UiStateUnknownErr"));
   }
@@ -80,7 +68,8 @@ QString CGuiWnd::RunCrossCertWnd(const ChainList& chain) {
       chain,
       [this] {
         return options_.services.pickFile
-                   ? options_.services.pickFile(this, QStringLiteral("cer(*.cer,*.crt) (*.cer *.crt)"))
+                   ? options_.services.pickFile(this,
+                                                QStringLiteral("cer(*.cer,*.crt) (*.cer *.crt)"))
                    : QString();
       },
       [this](const QString& url) {
