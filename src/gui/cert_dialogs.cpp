@@ -45,7 +45,7 @@ StoreSelectDialog::StoreSelectDialog(std::vector<StoreCertEntry> entries,
     : QDialog(owner), entries_(std::move(entries)), list_(new QTreeWidget(this)) {
   setObjectName(QStringLiteral("StoreSelectDialog"));
   setWindowTitle(T("DlgStoreTitle"));
-  resize(720, 360);
+  resize(880, 380);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(entries_.empty() ? T("DlgNoStoreCert") : T("DlgStoreHint")));
   list_->setObjectName(QStringLiteral("lstStoreCert"));

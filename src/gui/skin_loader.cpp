@@ -15,7 +15,13 @@ QWidget* LoadSkin(const QString& name, QWidget* parent) {
   QUiLoader loader;
   QWidget* root = loader.load(&file, parent);
   if (!root) return nullptr;
-  if (parent) parent->resize(root->size());
+  if (parent) {
+    // A dialog's layout is built as a dialog: embed it in the window that loads it.
+    root->setWindowFlags(Qt::Widget);
+    root->move(0, 0);
+    root->show();
+    parent->resize(root->size());
+  }
   return root;
 }
 

@@ -149,6 +149,7 @@ class GuiScreenshots : public QObject {
 
     desktop.file = QString::fromStdString(env.rootA().pfxPath);
     Click(&wnd, "btSelPfx");
+    wnd.findChild<QLineEdit*>("edPswd")->setText(QString::fromStdString(env.rootA().password));
     answerer.On("CertViewer", [](QWidget* d) {
       Save(d, "cert-viewer-pfx");
       Click(d, "btClose");
