@@ -7,23 +7,9 @@
 namespace corvane::gui {
 namespace {
 
-constexpr const char* kDialogKeys[] = {
-    "DlgStoreTitle",      "DlgStoreHint",    "DlgColIssuedTo",     "DlgColIssuedBy",
-    "DlgColSerial",       "DlgColToken",     "DlgNoStoreCert",     "DlgOk",
-    "DlgCancel",          "DlgClose",        "DlgViewCert",        "DlgCertTitle",
-    "DlgCertSubject",     "DlgCertIssuer",   "DlgCertSerial",      "DlgCertValidFrom",
-    "DlgCertValidTo",     "DlgCertUsages",   "DlgCertChain",       "DlgCertThumbSha1",
-    "DlgCertThumbSha256", "DlgPinTitle",     "DlgPinPrompt",       "DlgPropTitle",
-    "DlgPropPath",        "DlgPropSize",     "DlgPropBytes",       "DlgPropModified",
-    "DlgPropAccessed",    "DlgPropChanged",  "DlgPropPermissions", "DlgPropSignatures",
-    "DlgPropNoSignature", "DlgPropSigValid", "DlgPropSigInvalid",  "DlgPropSigNested",
-    "DlgPropSigPrimary",  "DlgPropSigner",   "DlgPropDigest",      "DlgPropTimestamp",
-    "DlgPropNoTimestamp",
-};
-
 SkinTexts LoadMainTexts() {
   std::vector<const char*> keys(std::begin(kGuiWndKeys), std::end(kGuiWndKeys));
-  keys.insert(keys.end(), std::begin(kDialogKeys), std::end(kDialogKeys));
+  keys.insert(keys.end(), std::begin(kGuiDialogKeys), std::end(kGuiDialogKeys));
   return GetSkinLan(kGuiWndOwner, keys);
 }
 
