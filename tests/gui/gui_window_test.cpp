@@ -497,6 +497,35 @@ class GuiWindowTest : public QObject {
     QCOMPARE(signatureState, QString("Valid"));
   }
 
+  void timestampServerUnreachablePromptsOnceAndWarnsPerFile() {
+    corvane::test::SigningEnvironment env;
+    qputenv("CORVANECODE_TIMESTAMP_HOST", "127.0.0.1:1");  // nothing listens there
+    const std::string exe = env.CopyImage("console-x64.exe", "app.exe");
+    const std::string dll = env.CopyImage("library-x86.dll", "lib.dll");
+    auto wnd = NewWindow();
+    desktop_.file = QString::fromStdString(env.rootA().pfxPath);
+    Click(wnd.get(), "btSelPfx");
+    Find<QLineEdit>(wnd.get(), "edPswd")->setText(QString::fromStdString(env.rootA().password));
+    desktop_.files = {QString::fromStdString(exe), QString::fromStdString(dll)};
+    Click(wnd.get(), "btAdd");
+    corvane::test::ModalAnswerer answerer;
+    QStringList tips;
+    answerer.On("TipWnd", [&](QWidget* tip) {
+      tips << Find<QLabel>(tip, "txtTip")->text();
+      Click(tip, "btOk");
+    });
+    QSignalSpy finished(wnd.get(), &CGuiWnd::signRunFinished);
+    Click(wnd.get(), "btExe");
+    QVERIFY(finished.wait(120000));
+    QCOMPARE(tips.size(), 2);
+    QVERIFY(tips[0].startsWith("Suggest choosing Corvane double-certificate"));
+    QVERIFY(tips[1].startsWith("Unconnected the network, timestamp is disabled!"));
+    const QString warning =
+        "Warning:Signature successful, but not add a timestamp, please check the network";
+    QCOMPARE(Column(*wnd, true, 1), (QStringList{warning, warning}));
+    QCOMPARE(wnd->counters().Get("signFile"), 0);
+  }
+
   void emptyListAndMissingCertificate() {
     auto wnd = NewWindow();
     QSignalSpy finished(wnd.get(), &CGuiWnd::signRunFinished);
