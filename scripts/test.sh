@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: the test suite in a normal build
-# (the engine's and the desktop window's, the latter on Qt's offscreen platform), the same suite
-# under AddressSanitizer + UndefinedBehaviorSanitizer, and a bounded run of
-# each fuzz target.
+# (the engine's and the desktop window's, the latter on Qt's offscreen platform), the Debian
+# package with lintian, the same suite under AddressSanitizer + UndefinedBehaviorSanitizer, and
+# a bounded run of each fuzz target.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -11,6 +11,9 @@ bash "$top/scripts/install-deps.sh"
 echo "== build and test"
 bash "$top/scripts/build.sh" "$top/build"
 ctest --test-dir "$top/build" --output-on-failure -j "$jobs"
+
+echo "== Debian package (lintian must report no errors)"
+bash "$top/scripts/package.sh" "$top/build"
 
 echo "== build and test with AddressSanitizer + UndefinedBehaviorSanitizer"
 BUILD_TYPE=Debug bash "$top/scripts/build.sh" "$top/build-asan" -DCORVANE_SANITIZE=ON

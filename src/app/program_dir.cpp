@@ -20,19 +20,30 @@ std::string ExecutablePath() {
   return std::string(buffer, static_cast<std::size_t>(n));
 }
 
-}  // namespace
-
-std::string RunningExecutablePath() { return ExecutablePath(); }
-
-std::string ProgramDirectory() {
+std::string ChosenDirectory() {
   {
     std::lock_guard lock(g_mutex);
     if (!g_directory.empty()) return g_directory;
   }
   if (const char* env = std::getenv("CORVANECODE_PROGRAM_DIR"); env && *env) return env;
+  return {};
+}
+
+}  // namespace
+
+std::string RunningExecutablePath() { return ExecutablePath(); }
+
+std::string ExecutableDirectory() {
   std::string path = ExecutablePath();
   std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+bool ProgramDirectoryIsChosen() { return !ChosenDirectory().empty(); }
+
+std::string ProgramDirectory() {
+  std::string chosen = ChosenDirectory();
+  return chosen.empty() ? ExecutableDirectory() : chosen;
 }
 
 std::string ProgramFileName() {

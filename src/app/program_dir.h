@@ -1,5 +1,5 @@
 // Where the program lives: the directory of the running executable and its file name.
-// The run log and the user configuration are kept beside it.
+// A portable copy keeps its run log and user configuration beside it (app/data_locations.h).
 #pragma once
 
 #include <string>
@@ -12,6 +12,12 @@ std::string ProgramDirectory();
 
 // File name of the executable, e.g. "corvanecode-cli".
 std::string ProgramFileName();
+
+// True when CORVANECODE_PROGRAM_DIR or SetProgramDirectory chose the program directory.
+bool ProgramDirectoryIsChosen();
+
+// Directory of the running executable itself, whatever the overrides say.
+std::string ExecutableDirectory();
 
 // Full path of the running executable itself, whatever the overrides say; empty when the
 // system cannot tell it.

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "app/data_locations.h"
 #include "app/program_dir.h"
 #include "app/status.h"
 
@@ -41,12 +42,13 @@ void RotateIfFull(const std::string& path) {
 
 }  // namespace
 
-std::string RunLogDirectory() { return ProgramDirectory() + "/RunLog"; }
+std::string RunLogDirectory() { return RunLogLocation(); }
 
 std::string RunLogPath() {
+  std::string directory = RunLogDirectory();
   std::string name = ProgramFileName();
-  if (name.empty()) return {};
-  return RunLogDirectory() + "/" + name + ".log";
+  if (directory.empty() || name.empty()) return {};
+  return directory + "/" + name + ".log";
 }
 
 std::string ArchivedRunLogName(const std::string& currentPath, const std::tm& when) {
@@ -77,11 +79,13 @@ void LogError(const char* format, ...) {
     va_end(args);
 
     std::lock_guard lock(LogMutex());
+    const std::string directory = RunLogDirectory();
+    const std::string name = ProgramFileName();
+    if (directory.empty() || name.empty()) return;
     std::error_code ec;
     // Created on every call so that a deleted directory does not silence the log.
-    std::filesystem::create_directories(RunLogDirectory(), ec);
-    std::string path = RunLogPath();
-    if (path.empty()) return;
+    std::filesystem::create_directories(directory, ec);
+    const std::string path = directory + "/" + name + ".log";
     RotateIfFull(path);
     std::FILE* file = std::fopen(path.c_str(), "ab");
     if (!file) return;

@@ -6,15 +6,21 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "app/cmd_line_parser.h"
+#include "app/data_locations.h"
 #include "app/file_publish.h"
 #include "app/process_start.h"
 #include "app/program_dir.h"
 
 namespace corvane {
 namespace {
+
+constexpr ProgramFiles kWindowFiles{"corvanecode", "corvanecode.exe", kUpdateLeftoverName};
+constexpr ProgramFiles kCliFiles{"corvanecode-cli", "corvanecode-cli.exe",
+                                 "corvanecode-cli.new.exe"};
 
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -26,15 +32,39 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+mode_t ProgramMode(const std::string& path) {
+  struct stat existing;
+  const mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0755;
+  return mode | S_IXUSR;
+}
+
 // Copies `source` to a temporary file beside `target` with the target's permissions (at least
 // executable by its owner) and renames it over the target.
 bool ReplaceWithCopy(const std::string& source, const std::string& target) {
-  struct stat existing;
-  const mode_t mode = ::stat(target.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0755;
-  return PublishCopy(source, target, mode | S_IXUSR);
+  return PublishCopy(source, target, ProgramMode(target));
+}
+
+// The other programs' new executables, left beside `directory` by the update, take their
+// programs' places; with `keep` false they are only removed.
+void PlaceOtherPrograms(const std::string& directory, Program self, bool keep) {
+  for (Program other : kPrograms) {
+    if (other == self) continue;
+    const std::string leftover = directory + "/" + FilesOf(other).leftoverName;
+    const std::string program = directory + "/" + FilesOf(other).installedName;
+    if (::access(leftover.c_str(), F_OK) != 0) continue;
+    if (keep && ::chmod(leftover.c_str(), ProgramMode(program)) == 0 &&
+        std::rename(leftover.c_str(), program.c_str()) == 0) {
+      continue;
+    }
+    ::unlink(leftover.c_str());
+  }
 }
 
 }  // namespace
+
+const ProgramFiles& FilesOf(Program program) {
+  return program == Program::Window ? kWindowFiles : kCliFiles;
+}
 
 std::string CommandLineFromArguments(int argc, char** argv) {
   std::string line;
@@ -53,7 +83,7 @@ std::string HandOffArgument(const std::string& executablePath) {
   return std::string("/") + kHandOffKey + ":\"" + executablePath + "\"";
 }
 
-bool HandleUpdateHandOff(const std::string& commandLine) {
+bool HandleUpdateHandOff(const std::string& commandLine, Program self) {
   if (commandLine.empty()) return false;
   const std::optional<std::string> target = CCmdLineParser(commandLine).GetVal(kHandOffKey);
   if (!target || target->empty()) return false;
@@ -61,20 +91,26 @@ bool HandleUpdateHandOff(const std::string& commandLine) {
   if (::stat(target->c_str(), &status) != 0) return false;
   // Only the downloaded updater hands off; any other program given "/path:" starts normally
   // instead of overwriting the file it names.
-  const std::string self = RunningExecutablePath();
-  if (NameOf(self) != kUpdateLeftoverName) return false;
+  const std::string executable = RunningExecutablePath();
+  if (NameOf(executable) != FilesOf(self).leftoverName) return false;
+  for (Program other : kPrograms) {
+    if (other != self && NameOf(*target) == FilesOf(other).installedName) return false;
+  }
+  const std::string directory = DirectoryOf(*target);
+  if (InstallKindOf(directory) == InstallKind::Installed) return false;
 
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  // Neither result changes the outcome: when the copy failed, the old program starts again.
-  ReplaceWithCopy(self, *target);
+  // When the copy failed, the old program starts again, and so the other one stays old too.
+  const bool replaced = ReplaceWithCopy(executable, *target);
+  PlaceOtherPrograms(directory, self, replaced);
   StartProgram(*target, {});
   return true;
 }
 
-void RemoveUpdateLeftover() {
-  const std::string self = RunningExecutablePath();
-  if (self.empty()) return;
-  ::unlink((DirectoryOf(self) + "/" + kUpdateLeftoverName).c_str());
+void RemoveUpdateLeftover(Program self) {
+  const std::string executable = RunningExecutablePath();
+  if (executable.empty()) return;
+  ::unlink((DirectoryOf(executable) + "/" + FilesOf(self).leftoverName).c_str());
 }
 
 }  // namespace corvane

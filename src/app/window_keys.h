@@ -139,7 +139,7 @@ inline constexpr const char* kCertToolKeys[] = {
 
 inline constexpr const char* kVerWndKeys[] = {
     "XmlDespName",    "StateChecking",   "StateHaveNew", "StateIsNew",       "StateNotConnect",
-    "StateUpdateing", "StateUpdateFail", "DespNone",     "BtnExeUpdateName",
+    "StateUpdateing", "StateUpdateFail", "DespNone",     "BtnExeUpdateName", "StateUpdateByPackage",
 };
 
 inline constexpr const char* kFeedbackWndKeys[] = {

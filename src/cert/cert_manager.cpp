@@ -37,11 +37,15 @@ void CertManager::Release() {
 }
 
 void CertManager::LoadPfx(const std::string& path, const std::string& password) {
+  Release();  // a refused file leaves no certificate behind
+  LoadPfx(path, password, ImportPfx(path, password));
+}
+
+void CertManager::LoadPfx(const std::string& path, const std::string& password, PfxStore store) {
   Release();
   pfxPath_ = path;
   pfxPassword_ = password;
   fromPfx_ = true;
-  PfxStore store = ImportPfx(path, password);
   SigningPair pair = FindSigningCertInPfx(store);
   certificate_ = UpRef(pair.certificate);
   key_ = UpRef(pair.key);

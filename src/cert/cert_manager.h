@@ -24,6 +24,8 @@ class CertManager {
   // Loads the first certificate of the file that can sign. Raises "undefined" when the file
   // cannot be read, the password is wrong or no certificate has a usable key.
   void LoadPfx(const std::string& path, const std::string& password);
+  // The same with the file as it was imported already (a run reads its PFX once).
+  void LoadPfx(const std::string& path, const std::string& password, PfxStore imported);
 
   // Loads a certificate of the user's store ("My"). Raises "undefined" when the issuer name
   // or the serial is empty or no store certificate matches.

@@ -11,6 +11,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 
 #include "app/status.h"
 #include "crypto/x509_names.h"
@@ -291,15 +292,14 @@ void KeyStore::Impl::List(std::size_t index) {
     token.ownedKeys.push_back(std::move(key));
     token.keys.push_back(std::move(entry));
   }
-  // Public halves tell, before a login, which certificates have their key on the token.
-  std::map<std::string, std::string> publicKeys;
+  // Public halves tell, before a login, which certificates have their key on the token: the
+  // key pair and its certificate share a CKA_ID.
+  std::set<std::string> publicKeyIds;
   PKCS11_KEY* pubs = nullptr;
   unsigned int pubCount = 0;
   if (PKCS11_enumerate_public_keys(p11, &pubs, &pubCount) != 0) pubCount = 0;
-  for (unsigned int i = 0; i < pubCount; ++i) {
-    EvpPkeyPtr pub(PKCS11_get_public_key(&pubs[i]));
-    if (pub) publicKeys[Bytes(pubs[i].id, pubs[i].id_len)] = PublicKeyDer(pub.get());
-  }
+  for (unsigned int i = 0; i < pubCount; ++i)
+    publicKeyIds.insert(Bytes(pubs[i].id, pubs[i].id_len));
   PKCS11_CERT* certs = nullptr;
   unsigned int certCount = 0;
   if (PKCS11_enumerate_certs(p11, &certs, &certCount) != 0) certCount = 0;
@@ -319,8 +319,8 @@ void KeyStore::Impl::List(std::size_t index) {
         entry.key = key.key;
         break;
       }
-    entry.keyOnToken = entry.key != nullptr || (!entry.id.empty() && publicKeys.count(entry.id) &&
-                                                publicKeys[entry.id] == certKey);
+    entry.keyOnToken =
+        entry.key != nullptr || (!entry.id.empty() && publicKeyIds.count(entry.id) != 0);
     token.ownedCerts.push_back(std::move(cert));
     token.certificates.push_back(std::move(entry));
   }

@@ -80,8 +80,10 @@ Usage:
   corvanecode-cli check-update [--update-host HOST[:PORT]] [--ca-bundle FILE]
       Prints the current and the offered version and the release notes.
   corvanecode-cli update [--update-host HOST[:PORT]] [--ca-bundle FILE]
-      Downloads a newer release beside this program and hands over to it, which
-      puts itself in this program's place.
+      Downloads a newer release of this program (and of the window beside it) and
+      hands over to it, which puts itself in this program's place. An installed copy
+      (a package) is not replaced: it says where to get the new version and exits
+      with status 1.
   corvanecode-cli feedback --type bug|advice --text T [--contact C]
                           [--log-host HOST[:PORT]] [--ca-bundle FILE]
       Sends a report or a suggestion with the last error lines of the run log.
@@ -105,7 +107,9 @@ Settings (environment):
   CORVANECODE_UPDATE_HOST   download server host[:port] (HTTPS, /download/)
   CORVANECODE_LOG_HOST      log server host[:port] (HTTPS, /ReceiveFeedbackServer)
   CORVANECODE_TRUST         trusted roots for verify (files or directories, ':'-separated)
-  CORVANECODE_PROGRAM_DIR   where RunLog/ is kept (default: beside the executable)
+  CORVANECODE_PROGRAM_DIR   where RunLog/ and Config/ are kept (default: beside the program
+                            when its directory is writable and not an installed copy, else
+                            $XDG_STATE_HOME/corvanecode and $XDG_CONFIG_HOME/corvanecode)
   CORVANECODE_CA_BUNDLE     CA certificates for HTTPS servers (default: the system's)
   LANG / LC_ALL             zh_* shows Chinese texts, anything else English
 )";
@@ -115,8 +119,11 @@ Settings (environment):
 int main(int argc, char** argv) {
   using namespace corvane::cli;
   // Started by an update as its hand-off: the new program is now in place and running.
-  if (corvane::HandleUpdateHandOff(corvane::CommandLineFromArguments(argc, argv))) return kExitOk;
-  corvane::RemoveUpdateLeftover();
+  if (corvane::HandleUpdateHandOff(corvane::CommandLineFromArguments(argc, argv),
+                                   corvane::Program::Cli)) {
+    return kExitOk;
+  }
+  corvane::RemoveUpdateLeftover(corvane::Program::Cli);
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
       !std::strcmp(argv[1], "help")) {
     std::cout << kUsage;

@@ -24,10 +24,11 @@ int UpdateCommand(int argc, char** argv) {
   };
   report.progress = [](int percent) { std::cout << percent << "%" << std::endl; };
   // The command line runs no workers of its own to wait for.
-  switch (ExeUpdateThread(*status, report, Workers(), RunningExecutablePath())) {
+  switch (ExeUpdateThread(*status, report, Workers(), RunningExecutablePath(), Program::Cli)) {
     case UpdateOutcome::Started:
     case UpdateOutcome::Closed:
       return kExitOk;
+    case UpdateOutcome::ByPackageManager:  // the check above said where to get it
     case UpdateOutcome::Failed:
       break;
   }

@@ -41,6 +41,8 @@ std::optional<UpdateStatus> CheckAndPrint() {
             << "Offered version: " << status.newVersion << "\n"
             << texts.Get(view.stateKey) << "\n"
             << (view.notesKey.empty() ? view.notes : texts.Get(view.notesKey)) << "\n";
+  if (view.byPackageManager)
+    std::cout << texts.Get("StateUpdateByPackage") << " " << view.downloadPage << "\n";
   return status;
 }
 

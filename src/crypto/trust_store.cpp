@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/data_locations.h"
 #include "cert/cert_decode.h"
 #include "crypto/openssl_ptr.h"
 
@@ -33,18 +34,7 @@ void AddFile(X509_STORE* store, const std::string& path) {
   }
 }
 
-std::string UserConfigDirectory() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  std::string base;
-  if (config && *config) {
-    base = config;
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    base = std::string(home) + "/.config";
-  } else {
-    return {};
-  }
-  return base + "/corvanecode";
-}
+std::string UserConfigDirectory() { return XdgConfigDirectory(); }
 
 }  // namespace
 

@@ -8,8 +8,8 @@
 #include <pugixml.hpp>
 #include <sstream>
 
+#include "app/data_locations.h"
 #include "app/file_publish.h"
-#include "app/program_dir.h"
 #include "app/status.h"
 #include "net/communicator.h"
 #include "net/json_body.h"
@@ -19,7 +19,7 @@ namespace {
 
 constexpr const char* kUserFileDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n";
 
-std::string ConfigDirectory() { return ProgramDirectory() + "/Config"; }
+std::string ConfigDirectory() { return UserFileLocation(); }
 
 // Every missing component of `directory` is created; a plain file standing where a directory
 // belongs is deleted first.
@@ -34,6 +34,17 @@ bool EnsureDirectory(const std::filesystem::path& directory) {
     if (!std::filesystem::create_directory(built, ec) && ec) return false;
   }
   return true;
+}
+
+// Beside the program the directory is made as the window always made it; in the user's XDG
+// directories nothing of the user's is deleted on the way.
+bool MakeConfigDirectory() {
+  const std::string directory = ConfigDirectory();
+  if (directory.empty()) return false;
+  if (KeepsFilesBesideProgram()) return EnsureDirectory(directory);
+  std::error_code ec;
+  std::filesystem::create_directories(directory, ec);
+  return std::filesystem::is_directory(directory, ec);
 }
 
 // Writes the user file beside itself and renames it into place.
@@ -64,7 +75,7 @@ std::string StatComm::UserFilePath() { return ConfigDirectory() + "/User.xml"; }
 
 bool StatComm::SendUserStat() {
   const ProductIdentity identity = identity_();
-  if (!EnsureDirectory(ConfigDirectory())) return false;
+  if (!MakeConfigDirectory()) return false;
   const std::string path = UserFilePath();
   std::error_code ec;
   if (!std::filesystem::exists(path, ec) && !WriteEmptyUserFile(path)) return false;

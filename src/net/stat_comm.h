@@ -1,5 +1,6 @@
 // Usage reports to the maker's log server: once per installed version, which product and
-// version runs here (remembered in "Config/User.xml" beside the program), and counts of the
+// version runs here (remembered in "User.xml": Config/ beside a portable program, else
+// $XDG_CONFIG_HOME/corvanecode/), and counts of the
 // user's actions.
 #pragma once
 
@@ -33,7 +34,8 @@ class StatComm {
   // a wrong type is "type: <type>, message: <msg>".
   static void CheckResponse(const std::string& expectedType, const std::string& answer);
 
-  // The program directory, "Config", "User.xml".
+  // "User.xml" in its directory (app/data_locations.h): the program directory and "Config",
+  // or the XDG configuration directory of an installed copy.
   static std::string UserFilePath();
 
  private:

@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
+#include <vector>
 
+#include "app/data_locations.h"
 #include "app/process_start.h"
 #include "app/run_log.h"
 #include "app/status.h"
@@ -33,7 +36,39 @@ std::string DirectoryOf(const std::string& path) {
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+std::string NameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The programs an update of this copy renews: `self`, and the other one when it lies in the
+// same directory under its own name (and is not the running file itself).
+std::vector<Program> ProgramsToUpdate(const std::string& runningExecutable, Program self) {
+  std::vector<Program> programs{self};
+  const std::string directory = DirectoryOf(runningExecutable);
+  for (Program other : kPrograms) {
+    if (other == self) continue;
+    const std::filesystem::path sibling =
+        std::filesystem::path(directory) / FilesOf(other).installedName;
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(sibling, ec) &&
+        !std::filesystem::equivalent(sibling, runningExecutable, ec)) {
+      programs.push_back(other);
+    }
+  }
+  return programs;
+}
+
+bool CarriesAnotherProgramsName(const std::string& runningExecutable, Program self) {
+  for (Program other : kPrograms) {
+    if (other != self && NameOf(runningExecutable) == FilesOf(other).installedName) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+std::string DownloadPage() { return DownloadUrl(""); }
 
 std::optional<CheckVersionButton> VersionCheckThread(UpdateStatus& status,
                                                      const std::string& notesElement,
@@ -59,7 +94,12 @@ UpdateCheckView UpdateCheckThread(UpdateStatus& status, const std::string& notes
     if (status.hasNew) {
       view.stateKey = "StateHaveNew";
       view.notes = status.notes;
-      view.offerUpdate = true;
+      if (RunningInstallKind() == InstallKind::Installed) {
+        view.byPackageManager = true;
+        view.downloadPage = DownloadPage();
+      } else {
+        view.offerUpdate = true;
+      }
     } else {
       view.stateKey = "StateIsNew";
       view.notesKey = "DespNone";
@@ -74,8 +114,12 @@ UpdateCheckView UpdateCheckThread(UpdateStatus& status, const std::string& notes
 }
 
 UpdateOutcome ExeUpdateThread(const UpdateStatus& status, const UpdateProgress& report,
-                              WorkerRegistry& workers, const std::string& runningExecutable) {
+                              WorkerRegistry& workers, const std::string& runningExecutable,
+                              Program self) {
   if (!status.hasNew) return UpdateOutcome::Closed;
+  // Files the package manager owns are not ours to replace.
+  if (InstallKindOf(DirectoryOf(runningExecutable)) == InstallKind::Installed)
+    return UpdateOutcome::ByPackageManager;
   auto state = [&](const char* key, const char* colour) {
     if (report.state) report.state(key, colour);
   };
@@ -87,22 +131,30 @@ UpdateOutcome ExeUpdateThread(const UpdateStatus& status, const UpdateProgress& 
   while (workers.IsAnyWorkerRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   progress(20);
 
-  const std::string newPath = DirectoryOf(runningExecutable) + "/" + kUpdateLeftoverName;
+  const std::string directory = DirectoryOf(runningExecutable);
+  const std::vector<Program> programs = ProgramsToUpdate(runningExecutable, self);
+  auto newPath = [&](Program program) { return directory + "/" + FilesOf(program).leftoverName; };
   try {
     // A quote in the path could not travel inside the quoted hand-off argument.
     if (runningExecutable.empty() || runningExecutable.find('"') != std::string::npos)
       RaiseStatus("%s, file path: %s", "VerWnd::ExeUpdateThread", runningExecutable.c_str());
-    ::unlink(newPath.c_str());
-    CCommunicator::Download(DownloadUrl(kUpdateExecutableName), newPath);
-    if (::chmod(newPath.c_str(), 0755) != 0)
-      RaiseStatus("%s, file path: %s", "VerWnd::ExeUpdateThread", newPath.c_str());
+    // Handing the window's release to the command line (or the reverse) would cross them.
+    if (CarriesAnotherProgramsName(runningExecutable, self))
+      RaiseStatus("%s, file path: %s", "VerWnd::ExeUpdateThread", runningExecutable.c_str());
+    for (Program program : programs) {
+      const std::string path = newPath(program);
+      ::unlink(path.c_str());
+      CCommunicator::Download(DownloadUrl(FilesOf(program).downloadName), path);
+      if (::chmod(path.c_str(), 0755) != 0)
+        RaiseStatus("%s, file path: %s", "VerWnd::ExeUpdateThread", path.c_str());
+    }
     progress(100);
-    if (!StartProgram(newPath, {HandOffArgument(runningExecutable)}))
-      RaiseStatus("%s, file path: %s", "VerWnd::ExeUpdateThread", newPath.c_str());
+    if (!StartProgram(newPath(self), {HandOffArgument(runningExecutable)}))
+      RaiseStatus("%s, file path: %s", "VerWnd::ExeUpdateThread", newPath(self).c_str());
     return UpdateOutcome::Started;
   } catch (const std::exception& e) {
     LogError("%s, %s", "VerWnd::ExeUpdateThread", e.what());
-    ::unlink(newPath.c_str());
+    for (Program program : programs) ::unlink(newPath(program).c_str());
     state("StateUpdateFail", kStatusRed);
     return UpdateOutcome::Failed;
   }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "app/update_hand_off.h"
 #include "app/worker_registry.h"
 
 namespace corvane {
@@ -46,10 +47,15 @@ struct UpdateCheckView {
   std::string notesKey;      // "DespNone" when there are no notes to show
   bool offerUpdate = false;  // btExeUpdate updates; otherwise it reads "BtnExeUpdateName"
   bool showNewVersion = false;
+  // An installed copy never replaces files the package manager owns: with a newer release it
+  // shows "StateUpdateByPackage" followed by the download page instead of offering the update.
+  bool byPackageManager = false;
+  std::string downloadPage;
 };
 
 // The version window's check: uses `status` as the main window passed it when it already
-// knows of a newer release, else reads the document itself (updating `status`).
+// knows of a newer release, else reads the document itself (updating `status`). The running
+// copy's kind (app/data_locations.h) decides whether the update is offered.
 UpdateCheckView UpdateCheckThread(UpdateStatus& status, const std::string& notesElement,
                                   const std::string& currentVersion);
 
@@ -60,17 +66,27 @@ struct UpdateProgress {
 };
 
 enum class UpdateOutcome {
-  Closed,   // no newer release known: the window just closes
-  Started,  // the new executable runs the hand-off; end this process now with exit code 0
-  Failed,   // "StateUpdateFail" shown, the error logged; the running version is untouched
+  Closed,            // no newer release known: the window just closes
+  Started,           // the new executable runs the hand-off; end this process now, exit code 0
+  Failed,            // "StateUpdateFail" shown, the error logged; the running version is untouched
+  ByPackageManager,  // an installed copy: nothing downloaded or changed; tell where to get it
 };
 
-// The update: downloads "corvanecode.exe" from the download server over verified TLS to
-// "corvanecode.new.exe" beside `runningExecutable` (a temporary name first, renamed once
-// complete), makes it executable and starts it with the quoted hand-off argument naming
-// `runningExecutable`. Before the download it raises the stop request of `workers` and waits
-// until none of the main window's workers is busy.
+// The update of the copy whose program `self` runs as `runningExecutable`: for that program and
+// for the other one when it lies beside it under its own name, downloads the program's new
+// executable (FilesOf: "corvanecode.exe", "corvanecode-cli.exe") from the download server over
+// verified TLS to "<program>.new.exe" beside it (a temporary name first, renamed once
+// complete) and makes it executable; then starts the new executable of `self` with the quoted
+// hand-off argument naming `runningExecutable`. Before the downloads it raises the stop request
+// of `workers` and waits until none of the main window's workers is busy. When any download
+// fails nothing is started and every new executable is removed. An installed copy is left
+// alone (ByPackageManager), and so is a running executable that carries the other program's
+// name (Failed).
 UpdateOutcome ExeUpdateThread(const UpdateStatus& status, const UpdateProgress& report,
-                              WorkerRegistry& workers, const std::string& runningExecutable);
+                              WorkerRegistry& workers, const std::string& runningExecutable,
+                              Program self);
+
+// Where an installed copy's user gets the new release: the download server's page.
+std::string DownloadPage();
 
 }  // namespace corvane

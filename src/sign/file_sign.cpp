@@ -167,9 +167,12 @@ void MsFileSign::SignFile(const std::string& source, const std::string& destinat
 }
 
 HashAlgorithm MsFileSign::ChosenHashAlgorithm() {
+  if (!hashAlgorithm_ && sharedHashChoice_ && *sharedHashChoice_)
+    hashAlgorithm_ = *sharedHashChoice_;
   if (!hashAlgorithm_) {
     SignerCertificate signer{manager_->certificate(), manager_->privateKey(), {}, false};
     hashAlgorithm_ = ChooseHashAlgorithm(signer);
+    if (sharedHashChoice_) *sharedHashChoice_ = hashAlgorithm_;
   }
   return *hashAlgorithm_;
 }

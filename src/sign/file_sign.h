@@ -34,6 +34,9 @@ class CFileSign {
 
   void SetCertManager(CertManager* manager) { manager_ = manager; }
   void SetTimestampProtocol(TimestampProtocol protocol) { protocol_ = protocol; }
+  // Where the signers of one run keep the hash their certificate's key was probed for, so
+  // that the key is probed once per run rather than once per file.
+  void ShareHashChoice(std::optional<HashAlgorithm>* choice) { sharedHashChoice_ = choice; }
 
   bool kernelMode() const { return kernelMode_; }
   std::uint32_t platformSignatureLength() const { return platformSignatureLength_; }
@@ -47,6 +50,7 @@ class CFileSign {
   std::uint32_t platformSignatureLength_ = 0;
   bool append_ = false;
   TimestampProtocol protocol_ = TimestampProtocol::Authenticode;
+  std::optional<HashAlgorithm>* sharedHashChoice_ = nullptr;
 };
 
 // The common flow of every Authenticode signer.
@@ -69,8 +73,9 @@ class MsFileSign : public CFileSign {
   virtual bool FillWorkingCopy(const std::string& /*source*/, const std::string& /*workingCopy*/) {
     return false;
   }
-  // The hash of this file's signature, chosen (and the key probed) once per file: the digest
-  // taken while the working copy is made and the signing itself must agree on it.
+  // The hash of this file's signature, chosen (and the key probed) once per file, or once per
+  // run where the run shares its choice: the digest taken while the working copy is made and
+  // the signing itself must agree on it.
   HashAlgorithm ChosenHashAlgorithm();
 
  private:

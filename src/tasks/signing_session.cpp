@@ -15,10 +15,16 @@
 
 namespace corvane {
 
-PfxCheck CheckPfxInput(const std::string& path, const std::string& password) {
+PfxCheck CheckPfxInput(const std::string& path, const std::string& password,
+                       std::optional<PfxStore>* imported) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) return PfxCheck::Missing;
-  if (!CertManager::CheckPfxPassword(path, password)) return PfxCheck::PasswordOrFileWrong;
+  try {
+    PfxStore store = ImportPfx(path, password);
+    if (imported) *imported = std::move(store);
+  } catch (const std::exception&) {
+    return PfxCheck::PasswordOrFileWrong;
+  }
   return PfxCheck::Usable;
 }
 
@@ -43,6 +49,8 @@ struct SigningSession::Run {
   CertManager manager;
   bool cloudReachable = false;
   std::string crossCertPath;
+  // The hash the certificate's key was probed for, chosen by the run's first signer.
+  std::optional<HashAlgorithm> hashChoice;
 
   void Message(const SkinTexts& texts, const char* key) { interaction.MessageSet(texts.Get(key)); }
   void SetTaskState(std::size_t row, RowState state, const std::string& text, bool pause) {
@@ -118,12 +126,13 @@ bool SigningSession::LoadChosenCert(CertManager& manager, const SignRunSettings&
     return false;
   }
   if (chosen.pfxChosen) {
-    if (PfxCheck check = CheckPfxInput(chosen.pfxPath, settings.password);
+    std::optional<PfxStore> imported;
+    if (PfxCheck check = CheckPfxInput(chosen.pfxPath, settings.password, &imported);
         check != PfxCheck::Usable) {
       interaction.MessageSet(texts_.Get(PfxCheckMessageKey(check)));
       return false;
     }
-    manager.LoadPfx(chosen.pfxPath, settings.password);
+    manager.LoadPfx(chosen.pfxPath, settings.password, std::move(*imported));
     return true;
   }
   if (store) {
@@ -215,6 +224,7 @@ void SigningSession::ExeSignTaskLoop(Run& run) {
       signer->SetKernelMode(kernelMode);
       if (kernelMode && !run.crossCertPath.empty()) signer->SetCrossCertFile(run.crossCertPath);
       signer->SetCertManager(&run.manager);
+      signer->ShareHashChoice(&run.hashChoice);
       signer->SetTimestampProtocol(run.settings.timestampProtocol);
       run.SetTaskState(row, RowState::Signing, texts_.Get("UiTaskStateSign"),
                        run.settings.visiblePauses);
@@ -291,7 +301,7 @@ void SigningSession::RunSign(const std::vector<std::string>& paths, const SignRu
                              RunInteraction& interaction) {
   // The message line is cleared when sign is pressed, before anything else.
   interaction.MessageCleared();
-  Run run{paths, settings, interaction, {}, {}, false, {}};
+  Run run{paths, settings, interaction, {}, {}, false, {}, {}};
   {
     std::lock_guard lock(mutex_);
     run.checks = checks_;
@@ -302,7 +312,7 @@ void SigningSession::RunSign(const std::vector<std::string>& paths, const SignRu
 void SigningSession::RunVerify(const std::vector<std::string>& paths,
                                const SignRunSettings& settings, RunInteraction& interaction) {
   if (paths.empty()) return;
-  Run run{paths, settings, interaction, {}, {}, false, {}};
+  Run run{paths, settings, interaction, {}, {}, false, {}, {}};
   Frame(run, false);
 }
 

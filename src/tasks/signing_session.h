@@ -54,7 +54,9 @@ struct NetworkChecks {
 
 // The outcome of a PFX's checks before it is used (the signing run's and cert-info's).
 enum class PfxCheck { Usable, Missing, PasswordOrFileWrong };
-PfxCheck CheckPfxInput(const std::string& path, const std::string& password);
+// A usable file is handed back through `imported`, so that it is read only once.
+PfxCheck CheckPfxInput(const std::string& path, const std::string& password,
+                       std::optional<PfxStore>* imported = nullptr);
 // The language key of the message a refused PFX shows.
 const char* PfxCheckMessageKey(PfxCheck check);
 

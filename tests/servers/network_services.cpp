@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 
+#include "app/update_hand_off.h"
 #include "net/cloud_scan.h"
 
 namespace corvane::test {
@@ -154,26 +155,27 @@ DownloadServer::DownloadServer(const LoopbackCertificates& certificates)
                 std::lock_guard<std::mutex> lock(mutex_);
                 res.set_content(document_, "text/plain");
               });
-  server_.Get("/download/corvanecode.exe", [this](const httplib::Request&, httplib::Response& res) {
-    std::string bytes;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      bytes = executable_;
-    }
-    if (bytes.empty()) {
-      // Promises a megabyte, sends a few bytes and hangs up.
-      res.set_content_provider(1 << 20, "application/octet-stream",
-                               [](size_t, size_t, httplib::DataSink& sink) {
-                                 sink.write(
-                                     "\x7f"
-                                     "ELF",
-                                     4);
-                                 return false;
-                               });
-      return;
-    }
-    res.set_content(std::move(bytes), "application/octet-stream");
-  });
+  server_.Get(R"(/download/(corvanecode(-cli)?\.exe))",
+              [this](const httplib::Request& req, httplib::Response& res) {
+                std::string bytes;
+                {
+                  std::lock_guard<std::mutex> lock(mutex_);
+                  bytes = executables_[req.path.substr(std::string("/download/").size())];
+                }
+                if (bytes.empty()) {
+                  // Promises a megabyte, sends a few bytes and hangs up.
+                  res.set_content_provider(1 << 20, "application/octet-stream",
+                                           [](size_t, size_t, httplib::DataSink& sink) {
+                                             sink.write(
+                                                 "\x7f"
+                                                 "ELF",
+                                                 4);
+                                             return false;
+                                           });
+                  return;
+                }
+                res.set_content(std::move(bytes), "application/octet-stream");
+              });
 }
 
 void DownloadServer::SetDocument(UpdateDocument kind, const std::string& offeredVersion) {
@@ -183,7 +185,12 @@ void DownloadServer::SetDocument(UpdateDocument kind, const std::string& offered
 
 void DownloadServer::SetExecutable(std::string bytes) {
   std::lock_guard<std::mutex> lock(mutex_);
-  executable_ = std::move(bytes);
+  for (Program program : kPrograms) executables_[FilesOf(program).downloadName] = bytes;
+}
+
+void DownloadServer::SetExecutable(const std::string& downloadName, std::string bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  executables_[downloadName] = std::move(bytes);
 }
 
 LogServer::LogServer(const LoopbackCertificates& certificates)

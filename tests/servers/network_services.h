@@ -72,14 +72,17 @@ class DownloadServer {
   DownloadServer(const LoopbackCertificates& certificates);
   std::string hostPort() const { return server_.hostPort(); }
   void SetDocument(UpdateDocument kind, const std::string& offeredVersion);
-  // The executable served; empty: the transfer is cut short after a few bytes.
+  // The executable served under every program's download name ("corvanecode.exe",
+  // "corvanecode-cli.exe"); empty: the transfer is cut short after a few bytes.
   void SetExecutable(std::string bytes);
+  // The same for one download name alone.
+  void SetExecutable(const std::string& downloadName, std::string bytes);
   int requestCount() const { return server_.requestCount(); }
 
  private:
   mutable std::mutex mutex_;
   std::string document_;
-  std::string executable_;
+  std::map<std::string, std::string> executables_;
   LoopbackHttpServer server_;
 };
 

@@ -63,7 +63,7 @@ TEST(UpdateHandOff, NormalStartUnlessThisIsTheUpdaterWithAnExistingPath) {
   };
   for (const std::string& line : lines) {
     SCOPED_TRACE(line);
-    EXPECT_FALSE(HandleUpdateHandOff(line));
+    EXPECT_FALSE(HandleUpdateHandOff(line, Program::Window));
   }
   EXPECT_EQ(test::ReadFileBytes(target), "old");
   EXPECT_EQ(HandOffArgument("/opt/My Tools/corvanecode"), "/path:\"/opt/My Tools/corvanecode\"");

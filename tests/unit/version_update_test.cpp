@@ -144,7 +144,8 @@ TEST_F(VersionCheck, MainButtonAndVersionWindowAgree) {
   EXPECT_EQ(view.notesKey, "DespNone");
   EXPECT_FALSE(view.offerUpdate);
   WorkerRegistry workers;
-  EXPECT_EQ(ExeUpdateThread(same, {}, workers, "/nonexistent/corvanecode"), UpdateOutcome::Closed);
+  EXPECT_EQ(ExeUpdateThread(same, {}, workers, "/nonexistent/corvanecode", Program::Window),
+            UpdateOutcome::Closed);
   EXPECT_FALSE(workers.stopRequested()) << "nothing to update: no worker is stopped";
 
   // No document: the button stays, the failure is logged; the window is not connected.
@@ -184,7 +185,8 @@ TEST_F(VersionCheck, FailedDownloadLeavesTheRunningProgramAloneAndShowsUpdateFai
       workerEnded = true;
     }));
 
-    EXPECT_EQ(ExeUpdateThread(status, report, workers, running), UpdateOutcome::Failed);
+    EXPECT_EQ(ExeUpdateThread(status, report, workers, running, Program::Window),
+              UpdateOutcome::Failed);
     EXPECT_EQ(states, (std::vector<std::string>{"StateUpdateing", "StateUpdateFail"}));
     EXPECT_TRUE(workers.stopRequested());
     EXPECT_TRUE(workerEnded) << "the download waited for the busy worker";
@@ -195,6 +197,46 @@ TEST_F(VersionCheck, FailedDownloadLeavesTheRunningProgramAloneAndShowsUpdateFai
               1);
   }
   EXPECT_NE(Log().find("[Error] VerWnd::ExeUpdateThread, "), std::string::npos);
+}
+
+TEST_F(VersionCheck, OneFailedDownloadOfTwoProgramsReplacesNeither) {
+  test::TempDir install;
+  const std::string window = install / "corvanecode";
+  const std::string cli = install / "corvanecode-cli";
+  test::WriteFileBytes(window, "running window");
+  test::WriteFileBytes(cli, "command line");
+  server_.SetExecutable("corvanecode.exe", "new window");
+  server_.SetExecutable("corvanecode-cli.exe", "");  // cut short
+  UpdateStatus status{true, "2.0.0.10", "2.0.0.2", "notes"};
+  WorkerRegistry workers;
+  EXPECT_EQ(ExeUpdateThread(status, {}, workers, window, Program::Window), UpdateOutcome::Failed);
+  EXPECT_EQ(test::ReadFileBytes(window), "running window");
+  EXPECT_EQ(test::ReadFileBytes(cli), "command line");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(install.path()),
+                          std::filesystem::directory_iterator()),
+            2);
+}
+
+TEST_F(VersionCheck, AnInstalledCopyIsNotUpdated) {
+  test::TempDir root;
+  std::filesystem::create_directories(root / "usr/bin");
+  std::filesystem::create_directories(root / "usr/share/corvanecode");
+  test::WriteFileBytes(root / "usr/share/corvanecode/installed", "installed copy\n");
+  const std::string window = root / "usr/bin/corvanecode";
+  test::WriteFileBytes(window, "packaged window");
+  server_.SetExecutable("new window");
+  UpdateStatus status{true, "2.0.0.10", "2.0.0.2", "notes"};
+  std::vector<std::string> states;
+  UpdateProgress report{[&](const std::string& key, const char*) { states.push_back(key); }, {}};
+  WorkerRegistry workers;
+  const int requests = server_.requestCount();
+  EXPECT_EQ(ExeUpdateThread(status, report, workers, window, Program::Window),
+            UpdateOutcome::ByPackageManager);
+  EXPECT_TRUE(states.empty());
+  EXPECT_FALSE(workers.stopRequested()) << "the workers go on: nothing is updated";
+  EXPECT_EQ(server_.requestCount(), requests);
+  EXPECT_EQ(test::ReadFileBytes(window), "packaged window");
+  EXPECT_EQ(DownloadPage(), "https://" + server_.hostPort() + "/download/");
 }
 
 }  // namespace
