@@ -12,8 +12,10 @@
 #include "gui/tip_wnd.h"
 
 int main(int argc, char** argv) {
-  if (corvane::HandleUpdateHandOff(corvane::CommandLineFromArguments(argc, argv))) return 0;
-  corvane::RemoveUpdateLeftover();
+  if (corvane::HandleUpdateHandOff(corvane::CommandLineFromArguments(argc, argv),
+                                   corvane::Program::Window))
+    return 0;
+  corvane::RemoveUpdateLeftover(corvane::Program::Window);
   corvane::SingleInstanceLock lock;
   if (!lock.acquired()) return 0;  // another copy runs: end silently
   corvane::SetUiLanguage(corvane::CurrentUiLanguage());
