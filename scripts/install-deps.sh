@@ -20,6 +20,8 @@ packages=(
   msitools wixl libgsf-1-dev
   libp11-dev libp11-kit-dev p11-kit p11-kit-modules softhsm2 opensc
   dpkg-dev help2man lintian desktop-file-utils
+  qt6-base-dev qt6-tools-dev libqt6uitools6 libqt6opengl6-dev libgl-dev qt6-qpa-plugins
+  xvfb xauth imagemagick fonts-noto-cjk fonts-dejavu-core
 )
 
 missing=()

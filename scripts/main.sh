@@ -8,7 +8,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/install-deps.sh"
 cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C "$top/build" corvanecode-cli corvane-test-tsa corvane-test-services corvane_test_images \
+ninja -C "$top/build" corvanecode corvane_gui_screenshots corvanecode-cli corvane-test-tsa corvane-test-services corvane_test_images \
   corvane_test_packages
 cli="$top/build/corvanecode-cli"
 images="$top/build/tests/fixtures/images"
@@ -104,4 +104,28 @@ if osslsigncode verify -CAfile "$demo/trust.pem" -TSA-CAfile "$demo/tsa-root.pem
 else
   cat "$demo/v.log"
   exit 1
+fi
+
+echo "== the desktop window, corvanecode"
+mkdir -m 700 "$demo/gui" "$demo/runtime"
+cp "$images/console-x64.exe" "$demo/gui/hello.exe"
+cp "$images/library-x86.dll" "$demo/gui/library.dll"
+cp "$images/driver-x64.sys" "$demo/gui/driver.sys"
+cp "$top/build/tests/fixtures/packages/sample.msi" "$demo/gui/setup.msi"
+# The window's background reports and version check go to 127.0.0.1 only.
+export CORVANECODE_TIMESTAMP_HOST="$host"
+export CORVANECODE_LOG_HOST=$(sed -n 's/^log //p' "$demo/services.out")
+export CORVANECODE_UPDATE_HOST=$(sed -n 's/^update //p' "$demo/services.out")
+export CORVANECODE_CA_BUNDLE="$demo/services/ca.pem"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo "starting corvanecode; the demo certificate is $demo/demo.pfx (password $DEMO_PFX_PASSWORD),"
+  echo "sample files to sign are in $demo/gui; close the window to end"
+  XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$demo/runtime}" "$top/build/src/gui/corvanecode"
+else
+  echo "no display: driving the window under Xvfb through a signing run of the sample files"
+  # The window signs the sample files with the test suite's own certificate and timestamp server.
+  CORVANE_DEMO_FILES="$demo/gui/hello.exe:$demo/gui/library.dll:$demo/gui/driver.sys:$demo/gui/setup.msi" \
+    bash "$top/scripts/screenshots.sh" "$top/build/screenshots" "$top/build" >"$demo/shots.log" 2>&1 ||
+    { cat "$demo/shots.log"; exit 1; }
+  echo "screenshots of every window, both languages, after the run: $top/build/screenshots"
 fi

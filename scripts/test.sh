@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs every test: the test suite in a normal build,
-# the Debian package with lintian, the same suite under AddressSanitizer +
-# UndefinedBehaviorSanitizer, and a bounded run of each fuzz target.
+# Installs what is needed, builds, and runs every test: the test suite in a normal build
+# (the engine's and the desktop window's, the latter on Qt's offscreen platform), the Debian
+# package with lintian, the same suite under AddressSanitizer + UndefinedBehaviorSanitizer, and
+# a bounded run of each fuzz target.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -27,5 +28,5 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$top/build-tsan/tests/corv
 
 echo "== fuzz (bounded)"
 CC=clang CXX=clang++ BUILD_TYPE=Debug bash "$top/scripts/build.sh" "$top/build-fuzz" \
-  -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF
+  -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF -DCORVANE_GUI=OFF
 bash "$top/scripts/fuzz.sh" "$top/build-fuzz" "${FUZZ_SECONDS:-30}"

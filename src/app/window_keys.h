@@ -156,4 +156,20 @@ inline constexpr const char* kFeedbackWndKeys[] = {
     "ForumHelpTip",    "PromptsSubmitting",     "BtnSubmitCaptionClose",
 };
 
+// The desktop dialogs that stand in for the platform's own (store selection, certificate
+// viewer, PIN prompt, file properties); the main window loads them with its own keys.
+inline constexpr const char* kGuiDialogKeys[] = {
+    "DlgStoreTitle",      "DlgStoreHint",    "DlgColIssuedTo",     "DlgColIssuedBy",
+    "DlgColSerial",       "DlgColToken",     "DlgNoStoreCert",     "DlgOk",
+    "DlgCancel",          "DlgClose",        "DlgViewCert",        "DlgCertTitle",
+    "DlgCertSubject",     "DlgCertIssuer",   "DlgCertSerial",      "DlgCertValidFrom",
+    "DlgCertValidTo",     "DlgCertUsages",   "DlgCertChain",       "DlgCertThumbSha1",
+    "DlgCertThumbSha256", "DlgPinTitle",     "DlgPinPrompt",       "DlgPropTitle",
+    "DlgPropPath",        "DlgPropSize",     "DlgPropBytes",       "DlgPropModified",
+    "DlgPropAccessed",    "DlgPropChanged",  "DlgPropPermissions", "DlgPropSignatures",
+    "DlgPropNoSignature", "DlgPropSigValid", "DlgPropSigInvalid",  "DlgPropSigNested",
+    "DlgPropSigPrimary",  "DlgPropSigner",   "DlgPropDigest",      "DlgPropTimestamp",
+    "DlgPropNoTimestamp",
+};
+
 }  // namespace corvane

@@ -31,6 +31,7 @@ const Window kWindows[] = {
     {kCertToolOwner, kCertToolKeys},
     {kVerWndOwner, kVerWndKeys},
     {kFeedbackWndOwner, kFeedbackWndKeys},
+    {kGuiWndOwner, kGuiDialogKeys},
 };
 
 const char* LanguageName(UiLanguage language) {
