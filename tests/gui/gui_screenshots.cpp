@@ -18,6 +18,7 @@
 #include "app/language.h"
 #include "cert/store_selection.h"
 #include "crypto/x509_names.h"
+#include "fixtures/scoped_env.h"
 #include "fixtures/signing_environment.h"
 #include "fixtures/token_signer.h"
 #include "gui/cert_dialogs.h"
@@ -60,6 +61,8 @@ class GuiScreenshots : public QObject {
     qputenv("CORVANECODE_LOG_HOST", "127.0.0.1:1");
     qputenv("CORVANECODE_UPDATE_HOST", "127.0.0.1:1");
     corvane::test::SigningEnvironment env;
+    // The test roots are trusted: no run warns of a chain that reaches no trusted root.
+    corvane::test::ScopedEnv trusted("CORVANECODE_TRUST", env.trustBundle());
     corvane::test::TokenWorld world;
     {
       std::shared_ptr<corvane::KeyStore> store = world.OpenStore();

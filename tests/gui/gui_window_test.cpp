@@ -22,6 +22,7 @@
 #include "app/language.h"
 #include "app/worker_registry.h"
 #include "crypto/x509_names.h"
+#include "fixtures/scoped_env.h"
 #include "fixtures/signing_environment.h"
 #include "fixtures/temp_dir.h"
 #include "fixtures/token_signer.h"
@@ -430,6 +431,8 @@ class GuiWindowTest : public QObject {
 
   void fullSigningRun() {
     corvane::test::SigningEnvironment env;
+    // The test roots are trusted: no run warns of a chain that reaches no trusted root.
+    corvane::test::ScopedEnv trusted("CORVANECODE_TRUST", env.trustBundle());
     const std::string exe = env.CopyImage("console-x64.exe", "app.exe");
     const std::string dll = env.CopyImage("library-x86.dll", "lib.dll");
     const std::string sys = env.CopyImage("driver-x64.sys", "drv.sys");
@@ -499,6 +502,8 @@ class GuiWindowTest : public QObject {
 
   void timestampServerUnreachablePromptsOnceAndWarnsPerFile() {
     corvane::test::SigningEnvironment env;
+    // The test roots are trusted: no run warns of a chain that reaches no trusted root.
+    corvane::test::ScopedEnv trusted("CORVANECODE_TRUST", env.trustBundle());
     qputenv("CORVANECODE_TIMESTAMP_HOST", "127.0.0.1:1");  // nothing listens there
     const std::string exe = env.CopyImage("console-x64.exe", "app.exe");
     const std::string dll = env.CopyImage("library-x86.dll", "lib.dll");
@@ -545,6 +550,8 @@ class GuiWindowTest : public QObject {
 
   void kernelRunWithForeignCertificateCancelled() {
     corvane::test::SigningEnvironment env;
+    // The test roots are trusted: no run warns of a chain that reaches no trusted root.
+    corvane::test::ScopedEnv trusted("CORVANECODE_TRUST", env.trustBundle());
     const std::string exe = env.CopyImage("console-x64.exe", "app.exe");
     const std::string sys = env.CopyImage("driver-x64.sys", "drv.sys");
     const std::string exeBefore = ReadAll(exe), sysBefore = ReadAll(sys);
@@ -585,6 +592,8 @@ class GuiWindowTest : public QObject {
 
   void storeCertificateWithThePinAskedOnce() {
     corvane::test::SigningEnvironment env;
+    // The test roots are trusted: no run warns of a chain that reaches no trusted root.
+    corvane::test::ScopedEnv trusted("CORVANECODE_TRUST", env.trustBundle());
     corvane::test::TokenWorld world;
     std::string subject;
     {
@@ -631,6 +640,8 @@ class GuiWindowTest : public QObject {
 
   void closingDuringARun() {
     corvane::test::SigningEnvironment env;
+    // The test roots are trusted: no run warns of a chain that reaches no trusted root.
+    corvane::test::ScopedEnv trusted("CORVANECODE_TRUST", env.trustBundle());
     QStringList files;
     for (int i = 0; i < 6; ++i)
       files << QString::fromStdString(
@@ -658,7 +669,12 @@ class GuiWindowTest : public QObject {
     const QStringList states = Column(*wnd, true, 1);
     QVERIFY(states.count("Complete") < 6);
     QCOMPARE(states.last(), QString("Waiting..."));
-    for (const QString& s : states) QVERIFY(s == "Complete" || s == "Waiting...");
+    // The stop request also ends the timestamp transfer of the file in progress: that one file
+    // is signed without its timestamp.
+    const QString unstamped =
+        "Warning:Signature successful, but not add a timestamp, please check the network";
+    QVERIFY(states.count(unstamped) <= 1);
+    for (const QString& s : states) QVERIFY(s == "Complete" || s == "Waiting..." || s == unstamped);
   }
 };
 
