@@ -23,7 +23,13 @@ namespace fs = std::filesystem;
 
 class RunFrames : public ::testing::Test {
  protected:
-  void SetUp() override { SetProgramDirectory(env_.dir().path()); }
+  void SetUp() override {
+    SetProgramDirectory(env_.dir().path());
+    NetworkChecks checks;
+    checks.isCloudReachable = [] { return false; };
+    checks.isTimestampReachable = [] { return true; };
+    session_.SetNetworkChecks(checks);
+  }
   void TearDown() override { SetProgramDirectory(""); }
 
   std::string File(const std::string& name, const std::string& content) {
@@ -39,6 +45,8 @@ class RunFrames : public ::testing::Test {
   test::SigningEnvironment env_;
   SkinTexts texts_ = GetSkinLan(kGuiWndOwner, kGuiWndKeys, UiLanguage::English);
   WorkerRegistry workers_;
+  UsageCounters counters_;
+  SigningSession session_{workers_, counters_, texts_};
 };
 
 TEST_F(RunFrames, ACabinetIsSavedAfterItsBuildAndHandedToTheSigningListOnce) {
@@ -134,20 +142,14 @@ TEST_F(RunFrames, AStoreCertificateAsksThePinOfItsOwnTokenOnly) {
                                  });
   ASSERT_EQ(store->Tokens().size(), 2u);
 
-  UsageCounters counters;
-  SigningSession session(workers_, counters, texts_);
-  NetworkChecks checks;
-  checks.isCloudReachable = [] { return false; };
-  checks.isTimestampReachable = [] { return true; };
-  session.SetNetworkChecks(checks);
-  session.SetKeyStore(store);
-  session.ChooseStoreCertificate({"", issuer, serial});
+  session_.SetKeyStore(store);
+  session_.ChooseStoreCertificate({"", issuer, serial});
   const std::string a = env_.CopyImage("console-x64.exe"), b = env_.CopyImage("library-x64.dll");
   test::ScriptedInteraction run;
   run.pin = test::kTokenPin;
   SignRunSettings settings;
   settings.adviseDoubleCertificate = false;
-  session.RunSign({a, b}, settings, run);
+  session_.RunSign({a, b}, settings, run);
   EXPECT_EQ(run.state(0), "Complete") << ::testing::PrintToString(run.events());
   EXPECT_EQ(run.state(1), "Complete");
   EXPECT_EQ(run.EventsStartingWith("pin asked"), std::vector<std::string>{"pin asked: Signing"});
@@ -161,13 +163,7 @@ TEST_F(RunFrames, AProductHandedToTheSigningListDuringASigningRunIsSafe) {
   std::vector<std::string> images;
   for (int i = 0; i < 3; ++i) images.push_back(env_.CopyImage("console-x64.exe"));
   signingList.Merge(images);
-  UsageCounters counters;
-  SigningSession session(workers_, counters, texts_);
-  NetworkChecks checks;
-  checks.isCloudReachable = [] { return false; };
-  checks.isTimestampReachable = [] { return true; };
-  session.SetNetworkChecks(checks);
-  session.ChoosePfx(env_.rootA().pfxPath);
+  session_.ChoosePfx(env_.rootA().pfxPath);
   SignRunSettings settings;
   settings.password = env_.rootA().password;
   settings.adviseDoubleCertificate = false;
@@ -181,8 +177,8 @@ TEST_F(RunFrames, AProductHandedToTheSigningListDuringASigningRunIsSafe) {
     }
     FileList& list;
   } signing(signingList);
-  ASSERT_TRUE(session.StartSignRun(signingList.Paths(), settings, signing));
-  EXPECT_FALSE(session.StartSignRun(signingList.Paths(), settings, signing))
+  ASSERT_TRUE(session_.StartSignRun(signingList.Paths(), settings, signing));
+  EXPECT_FALSE(session_.StartSignRun(signingList.Paths(), settings, signing))
       << "a second start while the first runs is refused";
   const std::vector<std::string> files = {File("x.txt", "x")};
   test::ScriptedInteraction tool;
