@@ -49,6 +49,11 @@ CGuiWnd::CGuiWnd(GuiOptions options)
   answers.chooseCrossCert = [this](const ChainList& chain) { return RunCrossCertWnd(chain); };
   answers.askPin = [this](const QString& label) { return AskPin(label); };
   signBridge_ = new RunBridge(std::move(answers), this);
+  RunAnswers toolAnswers;
+  toolAnswers.chooseDestination = [this](ToolMode mode) { return SaveProductAs(mode); };
+  toolAnswers.createAndSignSelected = [this] { return opAddSignList_->isChecked(); };
+  toolAnswers.addToSignList = [this](const QString& product) { HandToSignList(product); };
+  toolBridge_ = new RunBridge(std::move(toolAnswers), this);
   FindControls();
   ConnectNotifications();
   InitWindow();
@@ -158,6 +163,19 @@ void CGuiWnd::ConnectNotifications() {
   connect(signBridge_, &RunBridge::messageSet, this, &CGuiWnd::SetMessage);
   connect(signBridge_, &RunBridge::messageCleared, lbGlobalErr_, &QLabel::clear);
 
+  connect(toolBridge_, &RunBridge::runStarted, this, [this] { EnableToolControls(false); });
+  connect(toolBridge_, &RunBridge::runEnded, this, [this] {
+    EnableToolControls(true);
+    toolMode_.reset();
+  });
+  connect(toolBridge_, &RunBridge::rowChanged, this,
+          [this](qulonglong row, RowState state, const QString& text) {
+            toolModel_->SetRow(row, state, U(text));
+          });
+  connect(toolBridge_, &RunBridge::messageSet, this, &CGuiWnd::SetMessage);
+  connect(toolBridge_, &RunBridge::messageCleared, lbGlobalErr_, &QLabel::clear);
+  connect(toolBridge_, &RunBridge::tipInfoSet, lbTipInfo_, &QLabel::setText);
+
   closeTimer_.setInterval(kCloseTickMs);
   connect(&closeTimer_, &QTimer::timeout, this, &CGuiWnd::OnCloseTick);
 }
@@ -236,6 +254,10 @@ void CGuiWnd::OnClick(const QString& s) {
     DeleteRows(true);
   } else if (s == "btExe") {
     StartSignRun();
+  } else if (s == "btGenCab") {
+    StartToolRun(ToolMode::Cabinet);
+  } else if (s == "btGenCat") {
+    StartToolRun(ToolMode::Catalog);
   } else if (s == "btVerify") {
     StartVerifyRun();
   } else if (s == "btHelp") {

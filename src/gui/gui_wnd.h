@@ -110,6 +110,13 @@ class CGuiWnd : public QWidget {
   std::optional<QString> AskPin(const QString& tokenLabel);
   void SetMessage(const QString& text);
 
+  // The CAB/CAT tab's runs.
+  void StartToolRun(ToolMode mode);
+  void EnableToolControls(bool on);
+  void EnableGenButtons(bool on);
+  std::optional<QString> SaveProductAs(ToolMode mode);
+  void HandToSignList(const QString& product);
+
   // Background workers and links.
   void StartBackgroundWorkers();
   void OpenLink(const char* urlKey, const char* counter);
@@ -153,6 +160,8 @@ class CGuiWnd : public QWidget {
   FileListModel* toolModel_ = nullptr;
   std::unique_ptr<SigningSession> session_;
   RunBridge* signBridge_ = nullptr;
+  RunBridge* toolBridge_ = nullptr;
+  std::optional<ToolMode> toolMode_;  // the tool the last button asked for, while it runs
   std::shared_ptr<KeyStore> keyStore_;
   UpdateStatus updateStatus_;
   std::size_t runRows_ = 0;

@@ -18,6 +18,15 @@ PlatformServices DesktopServices() {
   s.pickFolder = [](QWidget* owner, const QString& title) {
     return QFileDialog::getExistingDirectory(owner, title);
   };
+  s.saveFile = [](QWidget* owner, const QString& filter, const QString& suffix) {
+    QFileDialog dialog(owner, QString(), QString(), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setDefaultSuffix(suffix);
+    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+               ? dialog.selectedFiles().first()
+               : QString();
+  };
   s.openUrl = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
   return s;
 }

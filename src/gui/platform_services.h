@@ -17,6 +17,8 @@ struct PlatformServices {
   // One file, or empty.
   std::function<QString(QWidget* owner, const QString& filter)> pickFile;
   std::function<QString(QWidget* owner, const QString& title)> pickFolder;
+  // The save dialog: `filter` ("Cab (*.cab)"), `suffix` added to a bare name; empty: cancelled.
+  std::function<QString(QWidget* owner, const QString& filter, const QString& suffix)> saveFile;
   std::function<void(const QString& url)> openUrl;
 };
 

@@ -50,4 +50,25 @@ std::optional<std::string> RunBridge::AskPin(const std::string& tokenLabel) {
   return U(*pin);
 }
 
+std::optional<std::string> RunBridge::ChooseDestination(ToolMode mode) {
+  if (!answers_.chooseDestination) return std::nullopt;
+  std::optional<QString> path;
+  OnUiThread([&] { path = answers_.chooseDestination(mode); });
+  if (!path || path->isEmpty()) return std::nullopt;
+  return U(*path);
+}
+
+bool RunBridge::CreateAndSignSelected() {
+  if (!answers_.createAndSignSelected) return false;
+  bool selected = false;
+  OnUiThread([&] { selected = answers_.createAndSignSelected(); });
+  return selected;
+}
+
+void RunBridge::AddToSignList(const std::string& product) {
+  if (!answers_.addToSignList) return;
+  const QString path = Q(product);
+  OnUiThread([&] { answers_.addToSignList(path); });
+}
+
 }  // namespace corvane::gui

@@ -8,6 +8,7 @@
 #include <QString>
 #include <functional>
 
+#include "gui/gui_texts.h"
 #include "tasks/tool_run.h"
 
 Q_DECLARE_METATYPE(corvane::RowState)
@@ -19,6 +20,10 @@ struct RunAnswers {
   std::function<void(const QString& text)> showTip;
   std::function<QString(const ChainList& chain)> chooseCrossCert;
   std::function<std::optional<QString>(const QString& tokenLabel)> askPin;
+  // The CAB/CAT tab's: the save dialog, "Create and Sign", the hand-off to the signing list.
+  std::function<std::optional<QString>(ToolMode mode)> chooseDestination;
+  std::function<bool()> createAndSignSelected;
+  std::function<void(const QString& product)> addToSignList;
 };
 
 class RunBridge : public QObject, public ToolInteraction {
@@ -38,6 +43,10 @@ class RunBridge : public QObject, public ToolInteraction {
   void ShowTip(const std::string& text) override;
   std::string ChooseCrossCert(const ChainList& chain) override;
   std::optional<std::string> AskPin(const std::string& tokenLabel) override;
+  std::optional<std::string> ChooseDestination(ToolMode mode) override;
+  void TipInfoSet(const std::string& text) override { emit tipInfoSet(Q(text)); }
+  bool CreateAndSignSelected() override;
+  void AddToSignList(const std::string& product) override;
 
   // Runs `answer` on the UI thread and waits for it (directly when already there).
   void OnUiThread(const std::function<void()>& answer);
@@ -50,6 +59,7 @@ class RunBridge : public QObject, public ToolInteraction {
   void rowChanged(qulonglong row, corvane::RowState state, const QString& text);
   void messageSet(const QString& text);
   void messageCleared();
+  void tipInfoSet(const QString& text);
 
  private:
   RunAnswers answers_;

@@ -21,6 +21,8 @@ struct ScriptedDesktop {
   QString folder;
   QStringList openedUrls;
   QString lastFilterName;
+  QString saveAs;  // the save dialog's answer (empty: cancelled)
+  QStringList saveFilters;
 
   gui::PlatformServices Services() {
     gui::PlatformServices s;
@@ -30,6 +32,10 @@ struct ScriptedDesktop {
     };
     s.pickFile = [this](QWidget*, const QString&) { return file; };
     s.pickFolder = [this](QWidget*, const QString&) { return folder; };
+    s.saveFile = [this](QWidget*, const QString& filter, const QString&) {
+      saveFilters << filter;
+      return saveAs;
+    };
     s.openUrl = [this](const QString& url) { openedUrls << url; };
     return s;
   }

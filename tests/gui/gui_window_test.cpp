@@ -638,6 +638,44 @@ class GuiWindowTest : public QObject {
     QVERIFY2(env.OsslVerify(exe, &log) == 0, log.c_str());
   }
 
+  void cabinetRunSavesAfterTheBuildAndHandsTheProductOnOnce() {
+    corvane::test::TempDir dir;
+    const std::string a = dir / "a.txt", b = dir / "b.txt", product = dir / "made.cab";
+    corvane::test::WriteFileBytes(a, "first");
+    corvane::test::WriteFileBytes(b, "second");
+    auto wnd = NewWindow();
+    Click(wnd.get(), "btTabCabPack");
+    desktop_.files = {QString::fromStdString(a), QString::fromStdString(b)};
+    Click(wnd.get(), "btToolAdd");
+    desktop_.saveAs = QString::fromStdString(product);
+    for (int run = 0; run < 2; ++run) {
+      wnd->SelectTab(CGuiWnd::kTabTool);
+      Click(wnd.get(), "btGenCab");
+      QTRY_VERIFY_WITH_TIMEOUT(!corvane::Workers().IsBusy(corvane::WorkerKind::Tool), 30000);
+      QTRY_COMPARE(wnd->currentTab(), static_cast<int>(CGuiWnd::kTabSign));
+      QCOMPARE(Column(*wnd, false, 1), (QStringList{"Complete", "Complete"}));
+    }
+    QCOMPARE(desktop_.saveFilters, (QStringList{"Cab (*.cab)", "Cab (*.cab)"}));
+    QVERIFY(std::filesystem::exists(product));
+    QCOMPARE(Column(*wnd, true, 0), QStringList{QString::fromStdString(product)});  // once
+    QVERIFY(!Find(wnd.get(), "btGenCat")->isHidden());  // shown again, on its tab
+    QVERIFY(Find(wnd.get(), "btToolAdd")->isEnabled());
+
+    // A member that cannot go in: no save dialog, nothing handed on.
+    const std::string gone = dir / "gone.txt";
+    corvane::test::WriteFileBytes(gone, "soon gone");
+    wnd->SelectTab(CGuiWnd::kTabTool);
+    desktop_.files = {QString::fromStdString(gone)};
+    Click(wnd.get(), "btToolAdd");
+    std::filesystem::remove(gone);
+    Click(wnd.get(), "btGenCab");
+    QTRY_VERIFY_WITH_TIMEOUT(!corvane::Workers().IsBusy(corvane::WorkerKind::Tool), 30000);
+    QTRY_COMPARE(Column(*wnd, false, 1).last(), QString("Error:Failed"));
+    QCOMPARE(desktop_.saveFilters.size(), 2);
+    QCOMPARE(wnd->currentTab(), static_cast<int>(CGuiWnd::kTabTool));
+    QCOMPARE(Column(*wnd, true, 0).size(), 1);
+  }
+
   void closingDuringARun() {
     corvane::test::SigningEnvironment env;
     // The test roots are trusted: no run warns of a chain that reaches no trusted root.
