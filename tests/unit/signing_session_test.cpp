@@ -24,10 +24,7 @@ class SigningSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetProgramDirectory(env_.dir().path());
-    NetworkChecks checks;
-    checks.isCloudReachable = [] { return false; };
-    checks.isTimestampReachable = [] { return true; };
-    session_.SetNetworkChecks(checks);
+    session_.SetNetworkChecks(test::TimestampOnlyChecks());
   }
   void TearDown() override { SetProgramDirectory(""); }
 
