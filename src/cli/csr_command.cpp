@@ -16,9 +16,8 @@ int KeyStoreCsr(const Arguments& args, const std::string& token, const CsrComman
   std::shared_ptr<KeyStore> store = OpenKeyStore(args);
   KeyStoreRequest r =
       GenerateKeyStore(*store, token, options.bits, options.kind, options.fields, nullptr);
-  CsrGenerateResult generated;
-  generated.message = r.produced ? UiMessage::Green(r.stateKey) : UiMessage::Red(r.stateKey);
-  if (r.produced) generated.requestPem = r.request + "\r\n";
+  CsrGenerateResult generated = ToGenerateResult(r);
+  if (r.produced) generated.requestPem += "\r\n";
   return FinishCsrCommand(options, std::move(generated));
 }
 

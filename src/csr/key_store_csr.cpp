@@ -98,6 +98,14 @@ X509NamePtr ParseDistinguishedName(const std::string& text) {
   return name;
 }
 
+CsrGenerateResult ToGenerateResult(const KeyStoreRequest& request) {
+  CsrGenerateResult generated;
+  generated.message =
+      request.produced ? UiMessage::Green(request.stateKey) : UiMessage::Red(request.stateKey);
+  if (request.produced) generated.requestPem = request.request;
+  return generated;
+}
+
 std::string Base64CrLfLines(const std::string& der) {
   std::string encoded(4 * ((der.size() + 2) / 3) + 1, '\0');
   int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),

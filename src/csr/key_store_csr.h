@@ -9,6 +9,7 @@
 #include "app/ui_message.h"
 #include "cert/key_store.h"
 #include "crypto/openssl_ptr.h"
+#include "csr/csr_generate.h"
 #include "csr/csr_subject.h"
 
 namespace corvane {
@@ -60,6 +61,10 @@ KeyStoreRequest GenerateKeyStoreRequest(KeyStore& store, const std::string& prov
 KeyStoreRequest GenerateKeyStore(KeyStore& store, const std::string& provider,
                                  std::string keyLength, CsrKind kind, const CsrFields& fields,
                                  const PinPrompt& prompt, const UiProgress& progress = {});
+
+// The outcome as the generation worker continues with it: the request for the request box
+// (without a line break after its END line) and the status-line message.
+CsrGenerateResult ToGenerateResult(const KeyStoreRequest& request);
 
 // DER as base64 in lines of 64 characters, each ending in CR LF.
 std::string Base64CrLfLines(const std::string& der);

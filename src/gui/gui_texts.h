@@ -19,6 +19,8 @@ inline std::string U(const QString& text) { return text.toStdString(); }
 // (store selection, certificate viewer, PIN prompt, file properties). Loaded once.
 const SkinTexts& MainTexts();
 const SkinTexts& CrossCertTexts();
+const SkinTexts& CsrToolTexts();
+const SkinTexts& CertToolTexts();
 inline QString T(std::string_view key) { return Q(MainTexts().Get(key)); }
 
 // "zh" or "en": the folder of this language's layout files.

@@ -17,6 +17,8 @@
 #include <QWindow>
 
 #include "app/worker_registry.h"
+#include "gui/cert_tool.h"
+#include "gui/csr_tool.h"
 #include "gui/gui_texts.h"
 #include "gui/skin_loader.h"
 #include "gui/tip_wnd.h"
@@ -182,6 +184,8 @@ void CGuiWnd::ConnectNotifications() {
 
 void CGuiWnd::InitWindow() {
   txtDbg_->setText(QStringLiteral("initialized"));
+  csrTool_ = new CCSRTool(options_.services, options_.pkcs11Modules, tabContainers_[kTabCsr]);
+  certTool_ = new CCertTool(options_.services, options_.pkcs11Modules, tabContainers_[kTabCert]);
   lbGlobalErr_->clear();
   SelectTab(kTabSign);
   txtDbg_->hide();

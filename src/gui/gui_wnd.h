@@ -29,6 +29,8 @@ class QTreeView;
 
 namespace corvane::gui {
 
+class CCertTool;
+class CCSRTool;
 class TipWnd;
 
 struct GuiOptions {
@@ -58,6 +60,8 @@ class CGuiWnd : public QWidget {
   FileListModel& toolList() { return *toolModel_; }
   SigningSession& session() { return *session_; }
   UsageCounters& counters() { return counters_; }
+  CCSRTool& csrTool() { return *csrTool_; }
+  CCertTool& certTool() { return *certTool_; }
 
   // The list actions (Part of the window's notifications; public for the drop handler).
   void AddFiles(bool signList);
@@ -151,6 +155,8 @@ class CGuiWnd : public QWidget {
   QPushButton* btCheckVer_ = nullptr;
   std::vector<QPushButton*> tabButtons_;
   std::vector<QWidget*> tabContainers_;
+  CCSRTool* csrTool_ = nullptr;
+  CCertTool* certTool_ = nullptr;
 
   // State.
   UsageCounters counters_;

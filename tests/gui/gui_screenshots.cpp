@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
@@ -20,9 +21,13 @@
 #include "crypto/x509_names.h"
 #include "fixtures/scoped_env.h"
 #include "fixtures/signing_environment.h"
+#include "fixtures/temp_dir.h"
+#include "fixtures/test_pki.h"
 #include "fixtures/token_signer.h"
 #include "gui/cert_dialogs.h"
+#include "gui/cert_tool.h"
 #include "gui/cross_cert_wnd.h"
+#include "gui/csr_tool.h"
 #include "gui/file_properties.h"
 #include "gui/tip_wnd.h"
 #include "gui_test_support.h"
@@ -163,8 +168,42 @@ class GuiScreenshots : public QObject {
 
     Click(&wnd, "btTabCSROper");
     Save(&wnd, "main-csr-tab");
+    {
+      // An SSL request made in OpenSSL mode, checked.
+      QWidget* tab = &wnd.csrTool();
+      tab->findChild<QAbstractButton*>("opOpenSSL")->setChecked(true);
+      tab->findChild<QAbstractButton*>("opSSLCert")->setChecked(true);
+      tab->findChild<QLineEdit*>("edDomainName")->setText("www.example.cn");
+      tab->findChild<QLineEdit*>("edUnitName2")->setText("Example Org");
+      desktop.saveAs = QString::fromStdString(env.dir() / "request.key");
+      Click(tab, "btSavePVK");
+      QSignalSpy done(&wnd.csrTool(), &corvane::gui::CCSRTool::workerFinished);
+      Click(tab, "btGenCSR");
+      QVERIFY(done.wait(60000));
+      Save(&wnd, "main-csr-generated");
+    }
     Click(&wnd, "btTabCertOper");
     Save(&wnd, "main-cert-tab");
+    {
+      // The SPC operation refused for a missing upper certificate.
+      QWidget* tab = &wnd.certTool();
+      tab->findChild<QAbstractButton*>("opSpcPkcs7")->setChecked(true);
+      desktop.file = QString::fromStdString(env.dir() / "user.pem");
+      corvane::test::WriteFileBytes(desktop.file.toStdString(),
+                                    corvane::test::ToPem(env.rootA().leaf.cert.get()));
+      Click(tab, "btUserSel");
+      desktop.file = QString::fromStdString(env.dir() / "missing-ca.pem");
+      Click(tab, "btUpperSel1");
+      QSignalSpy done(&wnd.certTool(), &corvane::gui::CCertTool::workerFinished);
+      Click(tab, "btExecuteOper");
+      QVERIFY(done.wait(60000));
+      Save(&wnd, "main-cert-spc-refused");
+      tab->findChild<QAbstractButton*>("opPasteCert")->setChecked(true);
+      tab->findChild<QAbstractButton*>("opGenPFX")->setChecked(true);
+      tab->findChild<QPlainTextEdit*>("redCert")->setPlainText(
+          QString::fromStdString(corvane::test::ToPem(env.rootA().leaf.cert.get())));
+      Save(&wnd, "main-cert-pfx-paste");
+    }
     Click(&wnd, "btTabCabPack");
     Save(&wnd, "main-tool-empty");
     wnd.DropPaths({QString::fromStdString(env.dir().path())});
