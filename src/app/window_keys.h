@@ -169,7 +169,8 @@ inline constexpr const char* kGuiDialogKeys[] = {
     "DlgPropAccessed",    "DlgPropChanged",  "DlgPropPermissions", "DlgPropSignatures",
     "DlgPropNoSignature", "DlgPropSigValid", "DlgPropSigInvalid",  "DlgPropSigNested",
     "DlgPropSigPrimary",  "DlgPropSigner",   "DlgPropDigest",      "DlgPropTimestamp",
-    "DlgPropNoTimestamp",
+    "DlgPropNoTimestamp", "DlgSettingSaved",     "DlgSettingBadHost",  "DlgSettingSaveFailed",
+    "DlgSettingEnvironment",
 };
 
 }  // namespace corvane

@@ -5,6 +5,7 @@
 #include "app/update_hand_off.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "net/timestamp_setting.h"
 
 namespace {
 
@@ -27,7 +28,8 @@ Usage:
       --cross-cert for others. Each file is first looked up by its MD5 digest in
       the file-reputation service and refused when it is malicious.
       --timestamp-host may be repeated: the hosts are tried in order, each one again
-      after a pause when it times out or answers 5xx.
+      after a pause when it times out or answers 5xx. Without it the hosts come from
+      CORVANECODE_TIMESTAMP_HOST, then from the desktop program's saved setting.
       Exit status 0 only when every file is complete.
   corvanecode-cli sign --store-cert ISSUER:SERIAL|URI [key store options] [--append]
                       [--kernel] [--cross-cert FILE] [--timestamp-host HOST[:PORT]] FILE...
@@ -138,6 +140,7 @@ int main(int argc, char** argv) {
     std::cout << "corvanecode-cli " << CORVANE_VERSION << "\n";
     return kExitOk;
   }
+  corvane::ApplyTimestampHostsSetting();
   try {
     if (!std::strcmp(argv[1], "cat")) return CatCommand(argc, argv);
     if (!std::strcmp(argv[1], "cab")) return CabCommand(argc, argv);

@@ -21,7 +21,9 @@
 #include "gui/csr_tool.h"
 #include "gui/gui_texts.h"
 #include "gui/skin_loader.h"
+#include "gui/timestamp_hosts_wnd.h"
 #include "gui/tip_wnd.h"
+#include "net/timestamp_setting.h"
 
 namespace corvane::gui {
 namespace {
@@ -95,10 +97,11 @@ void CGuiWnd::FindControls() {
   for (const char* name : {"ctSign", "ctCSR", "ctCert", "ctTool", "ctSetting"})
     tabContainers_.push_back(Control<QWidget>(root_, name));
   for (const char* name :
-       {"btMin",    "btClose",     "btLogo",          "btSelPfx",  "btSelStoreCert",
-        "btAdd",    "btAddFolder", "btDel",           "btDelAll",  "btExe",
-        "btVerify", "btToolAdd",   "btToolAddFolder", "btToolDel", "btToolDelAll",
-        "btGenCab", "btGenCat",    "btForum",         "btHelp",    "btBuyCert"})
+       {"btMin",           "btClose",     "btLogo",          "btSelPfx",  "btSelStoreCert",
+        "btAdd",           "btAddFolder", "btDel",           "btDelAll",  "btExe",
+        "btVerify",        "btToolAdd",   "btToolAddFolder", "btToolDel", "btToolDelAll",
+        "btGenCab",        "btGenCat",    "btForum",         "btHelp",    "btBuyCert",
+        "btTimestampHosts"})
     Control<QPushButton>(root_, name);
   for (const char* name : {"opAddPosix", "edPosix", "ctCaption"}) Control<QWidget>(root_, name);
 
@@ -186,6 +189,7 @@ void CGuiWnd::InitWindow() {
   txtDbg_->setText(QStringLiteral("initialized"));
   csrTool_ = new CCSRTool(options_.services, options_.pkcs11Modules, tabContainers_[kTabCsr]);
   certTool_ = new CCertTool(options_.services, options_.pkcs11Modules, tabContainers_[kTabCert]);
+  ApplyTimestampHostsSetting();
   lbGlobalErr_->clear();
   SelectTab(kTabSign);
   txtDbg_->hide();
@@ -264,6 +268,9 @@ void CGuiWnd::OnClick(const QString& s) {
     StartToolRun(ToolMode::Catalog);
   } else if (s == "btVerify") {
     StartVerifyRun();
+  } else if (s == "btTimestampHosts") {
+    TimestampHostsWnd wnd(this);
+    wnd.exec();
   } else if (s == "btHelp") {
     OpenLink("WebSiteHelp", "otherLink");
   } else if (s == "btBuyCert") {

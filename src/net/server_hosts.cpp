@@ -24,6 +24,7 @@ constexpr SettingInfo kSettings[kSettingCount] = {
 
 std::mutex overridesMutex;
 std::optional<std::string> overrides[kSettingCount];
+std::string savedTimestampHosts;  // the user's setting: below the environment
 
 std::string Value(Setting setting) {
   {
@@ -32,6 +33,10 @@ std::string Value(Setting setting) {
   }
   const char* fromEnvironment = std::getenv(kSettings[setting].variable);
   if (fromEnvironment && *fromEnvironment) return fromEnvironment;
+  if (setting == kTimestampHost) {
+    std::lock_guard<std::mutex> lock(overridesMutex);
+    if (!savedTimestampHosts.empty()) return savedTimestampHosts;
+  }
   return kSettings[setting].fallback;
 }
 
@@ -42,10 +47,10 @@ void Override(Setting setting, std::string value) {
 
 }  // namespace
 
-std::vector<std::string> TimestampHosts() {
+std::vector<std::string> SplitHostList(std::string_view text) {
   std::vector<std::string> hosts;
   std::string current;
-  for (char c : Value(kTimestampHost) + ",") {
+  for (char c : std::string(text) + ",") {
     if (c == ',' || c == ' ' || c == '\t' || c == '\n' || c == '\r') {
       if (!current.empty()) hosts.push_back(current);
       current.clear();
@@ -53,8 +58,18 @@ std::vector<std::string> TimestampHosts() {
       current += c;
     }
   }
+  return hosts;
+}
+
+std::vector<std::string> TimestampHosts() {
+  std::vector<std::string> hosts = SplitHostList(Value(kTimestampHost));
   if (hosts.empty()) hosts.push_back(kSettings[kTimestampHost].fallback);
   return hosts;
+}
+
+bool TimestampHostsFromEnvironment() {
+  const char* fromEnvironment = std::getenv(kTimestampHostVariable);
+  return fromEnvironment && *fromEnvironment;
 }
 
 std::string TimestampHost() { return TimestampHosts().front(); }
@@ -80,6 +95,12 @@ void SetTimestampHosts(const std::vector<std::string>& hosts) {
   for (const std::string& host : hosts) list += (list.empty() ? "" : ",") + host;
   Override(kTimestampHost, std::move(list));
 }
+void SetSavedTimestampHosts(const std::vector<std::string>& hosts) {
+  std::string list;
+  for (const std::string& host : hosts) list += (list.empty() ? "" : ",") + host;
+  std::lock_guard<std::mutex> lock(overridesMutex);
+  savedTimestampHosts = std::move(list);
+}
 void SetScanHost(std::string host) { Override(kScanHost, std::move(host)); }
 void SetUpdateHost(std::string host) { Override(kUpdateHost, std::move(host)); }
 void SetLogHost(std::string host) { Override(kLogHost, std::move(host)); }
@@ -88,6 +109,7 @@ void SetCaBundlePath(std::string path) { Override(kCaBundle, std::move(path)); }
 void ClearServerOverrides() {
   std::lock_guard<std::mutex> lock(overridesMutex);
   for (auto& value : overrides) value.reset();
+  savedTimestampHosts.clear();
 }
 
 }  // namespace corvane

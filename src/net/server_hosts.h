@@ -8,12 +8,14 @@
 //   HTTPS CA bundle   CORVANECODE_CA_BUNDLE       empty: the system's trust store
 //
 // The timestamp host is a list: several hosts separated by commas or white space, tried in
-// order (TimestampHosts()); the other values are single hosts. A host may carry ":port"; schemes
+// order (TimestampHosts()); the user's saved setting of that list stands between the
+// environment and the default. The other values are single hosts. A host may carry ":port"; schemes
 // and paths are fixed (plain HTTP for the timestamp and reputation services, HTTPS for the download
 // and log servers). An empty environment variable counts as unset.
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace corvane {
@@ -23,6 +25,11 @@ inline constexpr const char* kScanHostVariable = "CORVANECODE_SCAN_HOST";
 inline constexpr const char* kUpdateHostVariable = "CORVANECODE_UPDATE_HOST";
 inline constexpr const char* kLogHostVariable = "CORVANECODE_LOG_HOST";
 inline constexpr const char* kCaBundleVariable = "CORVANECODE_CA_BUNDLE";
+
+// Hosts separated by commas or white space, in order; empty parts dropped.
+std::vector<std::string> SplitHostList(std::string_view text);
+// True when the environment names the timestamp hosts (and so wins over the saved setting).
+bool TimestampHostsFromEnvironment();
 
 // The first timestamp host of the list.
 std::string TimestampHost();
@@ -47,12 +54,14 @@ std::string LogServerUrl();                            // https://HOST/ReceiveFe
 // bundle means the system's store even when the environment names one).
 void SetTimestampHost(std::string host);
 void SetTimestampHosts(const std::vector<std::string>& hosts);
+// The user's saved list (empty: none), used when neither a setter nor the environment says.
+void SetSavedTimestampHosts(const std::vector<std::string>& hosts);
 void SetScanHost(std::string host);
 void SetUpdateHost(std::string host);
 void SetLogHost(std::string host);
 void SetCaBundlePath(std::string path);
 
-// Drops every override made by the setters.
+// Drops every override made by the setters, and the saved list.
 void ClearServerOverrides();
 
 }  // namespace corvane

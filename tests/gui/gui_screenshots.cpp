@@ -29,6 +29,7 @@
 #include "gui/cross_cert_wnd.h"
 #include "gui/csr_tool.h"
 #include "gui/file_properties.h"
+#include "gui/timestamp_hosts_wnd.h"
 #include "gui/tip_wnd.h"
 #include "gui_test_support.h"
 
@@ -209,6 +210,18 @@ class GuiScreenshots : public QObject {
     wnd.DropPaths({QString::fromStdString(env.dir().path())});
     Save(&wnd, "main-tool-list");
     Click(&wnd, "btTabSign");
+
+    // The timestamp servers, one of them refused.
+    {
+      corvane::gui::TimestampHostsWnd hosts(&wnd);
+      hosts.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&hosts));
+      hosts.findChild<QPlainTextEdit*>("redTimestampHosts")
+          ->setPlainText("timestamp.example.com\n127.0.0.1:3180\nhttp://wrong/");
+      Click(&hosts, "btSaveSetting");
+      Save(&hosts, "timestamp-hosts");
+      hosts.close();
+    }
 
     // The cross-certificate window with a refusal shown, and the long prompt.
     corvane::ChainList chain;

@@ -18,12 +18,15 @@
 #include "crypto/openssl_ptr.h"
 #include "crypto/x509_names.h"
 #include "fixtures/run_command.h"
+#include "fixtures/scoped_env.h"
 #include "fixtures/temp_dir.h"
 #include "fixtures/test_pki.h"
 #include "fixtures/token_signer.h"
 #include "gui/cert_tool.h"
 #include "gui/csr_tool.h"
 #include "gui_test_support.h"
+#include "net/server_hosts.h"
+#include "net/timestamp_setting.h"
 
 using corvane::gui::CGuiWnd;
 
@@ -426,6 +429,43 @@ class GuiTabsTest : public QObject {
     for (const corvane::TokenCertificate* cert : store->PublicCertificates())
       onToken = onToken || corvane::SubjectDisplayName(cert->certificate) == "Installed Signer";
     QVERIFY(onToken);
+  }
+
+  void timestampServersAreSavedAndUsed() {
+    corvane::test::ScopedEnv noHosts("CORVANECODE_TIMESTAMP_HOST", "");
+    auto wnd = NewWindow();
+    corvane::test::ModalAnswerer answerer;
+    QStringList shown;
+    answerer.On("TimestampHostsWnd", [&shown](QWidget* d) {
+      auto* box = Find<QPlainTextEdit>(d, "redTimestampHosts");
+      auto* status = Find<QLabel>(d, "lbSettingRet");
+      shown << box->toPlainText();
+      box->setPlainText("127.0.0.1:9\nbad/host");
+      Click(d, "btSaveSetting");
+      shown << status->text();
+      box->setPlainText("127.0.0.1:9\n ts.example ");
+      Click(d, "btSaveSetting");
+      shown << status->text();
+      Click(d, "btClose");
+    });
+    Click(wnd.get(), "btTimestampHosts");
+    QCOMPARE(shown, (QStringList{"", "Not a server (host or host:port): bad/host",
+                                 "The timestamp servers are saved"}));
+    QCOMPARE(corvane::TimestampHosts(), (std::vector<std::string>{"127.0.0.1:9", "ts.example"}));
+
+    // The next start shows and uses the saved list.
+    corvane::ClearServerOverrides();
+    wnd = NewWindow();
+    QCOMPARE(corvane::TimestampHosts(), (std::vector<std::string>{"127.0.0.1:9", "ts.example"}));
+    shown.clear();
+    answerer.On("TimestampHostsWnd", [&shown](QWidget* d) {
+      shown << Find<QPlainTextEdit>(d, "redTimestampHosts")->toPlainText();
+      Click(d, "btClose");
+    });
+    Click(wnd.get(), "btTimestampHosts");
+    QCOMPARE(shown, QStringList{"127.0.0.1:9\nts.example"});
+    QVERIFY(corvane::SaveTimestampHostsSetting({}));
+    corvane::ClearServerOverrides();
   }
 };
 

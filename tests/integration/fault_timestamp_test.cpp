@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <stop_token>
 #include <thread>
 
@@ -29,7 +30,7 @@ constexpr char kNoTimestamp[] =
 const std::map<std::string, std::string> kFastLimits = {
     {"CORVANECODE_TRANSFER_TIME_LIMIT", "1"}, {"CORVANECODE_TIMESTAMP_RETRY_DELAY", "0.1"}};
 
-enum class Via { RepeatedOption, CommaList, SpaceList };
+enum class Via { RepeatedOption, CommaList, SpaceList, SavedSetting };
 
 struct HostCase {
   const char* name;
@@ -45,6 +46,13 @@ const HostCase kHostCases[] = {
     {"one good host behaves as before", {"good"}, Via::RepeatedOption, "Complete", nullptr, 0, 0},
     {"down then good", {"down", "good"}, Via::RepeatedOption, "Complete", "good", 0, 0},
     {"hanging then good", {"hang", "good"}, Via::CommaList, "Complete", "good", 0, 0},
+    {"the desktop program's saved list",
+     {"down", "good"},
+     Via::SavedSetting,
+     "Complete",
+     "good",
+     0,
+     0},
     {"500 is asked again, then good", {"500", "good"}, Via::SpaceList, "Complete", "good", 2, 0},
     {"malformed answer moves on at once",
      {"garbage", "good"},
@@ -89,6 +97,13 @@ TEST_P(TimestampHosts, AreTriedInOrderWithinABoundedTime) {
     list += (list.empty() ? "" : c.via == Via::CommaList ? "," : " ") + address[host];
   }
   env["CORVANECODE_TIMESTAMP_HOST"] = c.via == Via::RepeatedOption ? "unused.invalid" : list;
+  if (c.via == Via::SavedSetting) {
+    std::string xml = "<config><timestamp>";
+    for (const std::string& host : c.hosts) xml += "<host>" + address[host] + "</host>";
+    std::filesystem::create_directories(w.env().dir() / "Config");
+    test::WriteFileBytes(w.env().dir() / "Config/Settings.xml", xml + "</timestamp></config>");
+    env["CORVANECODE_TIMESTAMP_HOST"] = "";
+  }
 
   const std::string path = w.LargeImage(w / "app.exe", 0);
   const auto start = Clock::now();
