@@ -676,6 +676,28 @@ class GuiWindowTest : public QObject {
     QCOMPARE(Column(*wnd, true, 0).size(), 1);
   }
 
+  void catalogRunNamesItselfInTheInf() {
+    corvane::test::SigningEnvironment env;
+    const std::string exe = env.CopyImage("console-x64.exe");
+    const std::string inf = env.dir() / "driver.inf";
+    corvane::test::WriteFileBytes(inf, "[Version]\r\nSignature=\"$WINDOWS NT$\"\r\n");
+    auto wnd = NewWindow();
+    Click(wnd.get(), "btTabCabPack");
+    Find<QAbstractButton>(wnd.get(), "opAddSignList")->setChecked(false);
+    desktop_.files = {QString::fromStdString(exe), QString::fromStdString(inf)};
+    Click(wnd.get(), "btToolAdd");
+    desktop_.saveAs = QString::fromStdString(env.dir() / "driver.cat");
+    Click(wnd.get(), "btGenCat");
+    QTRY_VERIFY_WITH_TIMEOUT(!corvane::Workers().IsBusy(corvane::WorkerKind::Tool), 30000);
+    QTRY_COMPARE(Column(*wnd, false, 1), (QStringList{"Complete", "Complete"}));
+    QCOMPARE(desktop_.saveFilters, QStringList{"Cat (*.cat)"});
+    QVERIFY(std::filesystem::exists(env.dir() / "driver.cat"));
+    QVERIFY(corvane::test::ReadFileBytes(inf).find("CatalogFile=driver.cat\r\n") !=
+            std::string::npos);
+    QCOMPARE(wnd->currentTab(), static_cast<int>(CGuiWnd::kTabTool));  // not handed on
+    QVERIFY(Column(*wnd, true, 0).isEmpty());
+  }
+
   void closingDuringARun() {
     corvane::test::SigningEnvironment env;
     // The test roots are trusted: no run warns of a chain that reaches no trusted root.
