@@ -11,7 +11,6 @@
 #include <span>
 
 #include "app/run_log.h"
-#include "app/window_keys.h"
 #include "app/worker_registry.h"
 #include "cert/pkcs11_modules.h"
 #include "csr/country_list.h"
