@@ -17,9 +17,11 @@
 #include <QWindow>
 
 #include "app/worker_registry.h"
+#include "gui/feedback_wnd.h"
 #include "gui/gui_texts.h"
 #include "gui/skin_loader.h"
 #include "gui/tip_wnd.h"
+#include "gui/ver_wnd.h"
 
 namespace corvane::gui {
 namespace {
@@ -264,6 +266,10 @@ void CGuiWnd::OnClick(const QString& s) {
     OpenLink("WebSiteHelp", "otherLink");
   } else if (s == "btBuyCert") {
     OpenLink("WebSiteBuy", "buyLink");
+  } else if (s == "btCheckVer") {
+    OpenVerWnd(this, updateStatus_);
+  } else if (s == "btForum") {
+    OpenFeedBackWnd(this, options_.services.openUrl);
   }
 }
 
