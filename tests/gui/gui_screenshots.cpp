@@ -11,11 +11,14 @@
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextEdit>
 #include <QTreeView>
 #include <filesystem>
 #include <fstream>
 
 #include "app/language.h"
+#include "app/own_version.h"
+#include "app/worker_registry.h"
 #include "cert/store_selection.h"
 #include "crypto/x509_names.h"
 #include "fixtures/scoped_env.h"
@@ -23,9 +26,13 @@
 #include "fixtures/token_signer.h"
 #include "gui/cert_dialogs.h"
 #include "gui/cross_cert_wnd.h"
+#include "gui/feedback_wnd.h"
 #include "gui/file_properties.h"
 #include "gui/tip_wnd.h"
+#include "gui/ver_wnd.h"
 #include "gui_test_support.h"
+#include "net/server_hosts.h"
+#include "servers/network_services.h"
 
 using corvane::gui::CGuiWnd;
 
@@ -202,6 +209,72 @@ class GuiScreenshots : public QObject {
         Save(w, "tip-closing");
         w->close();
       }
+  }
+
+  // The version window offering a newer release, and the feedback window after a failed and
+  // after a successful submission, over the test download and log servers.
+  void renderSideWindows() {
+    if (qEnvironmentVariable("CORVANE_SCREENSHOT_DIR").isEmpty())
+      QSKIP("set CORVANE_SCREENSHOT_DIR");
+    corvane::test::TempDir programDir, certDir;
+    qputenv("CORVANECODE_PROGRAM_DIR", QByteArray::fromStdString(programDir.path()));
+    const corvane::test::LoopbackCertificates certificates =
+        corvane::test::WriteLoopbackCertificates(certDir.path());
+    corvane::SetCaBundlePath(certificates.caCert);
+    corvane::test::DownloadServer download(certificates);
+    download.SetDocument(corvane::test::UpdateDocument::Normal, "99.0.0.1");
+    corvane::SetUpdateHost(download.hostPort());
+
+    corvane::gui::VerWnd version({}, {}, nullptr);
+    version.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&version));
+    QTRY_VERIFY_WITH_TIMEOUT(version.findChild<QWidget*>("btExeUpdate")->isEnabled(), 15000);
+    Save(&version, "version-new");
+    version.close();
+    download.SetDocument(corvane::test::UpdateDocument::Normal, corvane::OwnVersion());
+    corvane::gui::VerWnd latest({}, {}, nullptr);
+    latest.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&latest));
+    QTRY_VERIFY_WITH_TIMEOUT(latest.findChild<QWidget*>("btExeUpdate")->isEnabled(), 15000);
+    Save(&latest, "version-latest");
+    latest.close();
+
+    corvane::SetLogHost("127.0.0.1:1");
+    auto feedback =
+        std::make_unique<corvane::gui::FeedBackWnd>(corvane::gui::FeedbackWndOptions{}, nullptr);
+    feedback->show();
+    feedback->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(feedback.get()));
+    Save(feedback.get(), "feedback-start");
+    auto* desc = feedback->findChild<QTextEdit*>("edtDesc");
+    desc->setFocus();
+    QTest::keyClicks(desc, "Signing stops at the second file.");
+    Click(feedback.get(), "btnSubmit");
+    auto* prompts = feedback->findChild<QLabel*>("txtPrompts");
+    QTRY_VERIFY_WITH_TIMEOUT(prompts->styleSheet().contains("#FF0000"), 15000);
+    Save(feedback.get(), "feedback-failed");
+    QTRY_VERIFY(!corvane::Workers().IsBusy(corvane::WorkerKind::Feedback));
+    feedback.reset();
+
+    corvane::test::LogServer log(certificates);
+    corvane::SetLogHost(log.hostPort());
+    feedback =
+        std::make_unique<corvane::gui::FeedBackWnd>(corvane::gui::FeedbackWndOptions{}, nullptr);
+    feedback->show();
+    feedback->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(feedback.get()));
+    desc = feedback->findChild<QTextEdit*>("edtDesc");
+    desc->setFocus();
+    QTest::keyClicks(desc, "Please add a dark theme.");
+    Click(feedback.get(), "opAdvice");
+    Click(feedback.get(), "btnSubmit");
+    prompts = feedback->findChild<QLabel*>("txtPrompts");
+    QTRY_VERIFY_WITH_TIMEOUT(feedback->findChild<QWidget*>("btnSubmit")->isEnabled() &&
+                                 !prompts->text().isEmpty() &&
+                                 !prompts->styleSheet().contains("#FF0000") &&
+                                 !corvane::Workers().IsBusy(corvane::WorkerKind::Feedback),
+                             15000);
+    Save(feedback.get(), "feedback-sent");
   }
 };
 
