@@ -300,6 +300,9 @@ class GuiSideWindowsTest : public QObject {
     QVERIFY(desc->styleSheet().contains("#8C8C8C"));
     QCOMPARE(email->text(), kEmailTip);
     QCOMPARE(email->maxLength(), 100);
+    desc->setPlainText(QString(3100, 'x'));
+    QCOMPARE(desc->toPlainText().size(), 3000);
+    desc->setPlainText(kErrPrompt);
     QCOMPARE(Find<QPushButton>(wnd.get(), "btnFeedbackForum")->toolTip(),
              QString("Feedback Forum"));
 
@@ -337,6 +340,8 @@ class GuiSideWindowsTest : public QObject {
   void feedbackSuccessCaptionClose() {
     corvane::test::LogServer server(*certificates_);
     corvane::SetLogHost(server.hostPort());
+    // An earlier failure of this run goes with the report.
+    corvane::LogError("%s, %s", "CGuiWnd::ExeSignTaskLoop", "file is in use");
     QStringList opened;
     auto wnd = NewFeedback(&opened);
     TypeDescription(*wnd, "The list stays empty after a drop.");
@@ -360,6 +365,9 @@ class GuiSideWindowsTest : public QObject {
     QCOMPARE(body["contact"].toString(), QString());  // left at its placeholder
     QCOMPARE(body["platform"].toString(), QString("windows"));
     QCOMPARE(body["version"].toString(), QString::fromStdString(corvane::OwnVersion()));
+    QVERIFY2(
+        body["loginfo"].toString().endsWith("[Error] CGuiWnd::ExeSignTaskLoop, file is in use"),
+        qPrintable(body["loginfo"].toString()));
 
     // Three clicks on the forum link: the page each time, one report counting three.
     for (int i = 0; i < 3; ++i) Click(wnd.get(), "btnFeedbackForum");
