@@ -31,13 +31,31 @@ QString VT(std::string_view key) { return Q(VerTexts().Get(key)); }
 // The skin's colours are ARGB with the alpha byte first; Qt takes the last six digits.
 QString Rgb(const QString& skinColour) { return QStringLiteral("#") + skinColour.right(6); }
 
-// The update may find the check's worker still leaving; it tries again for a moment.
-constexpr int kLaunchAttempts = 50;
-constexpr int kLaunchRetryMs = 20;
+QString ButtonStyle(const char* background, const char* text) {
+  return QStringLiteral("background-color: %1; color: %2;")
+      .arg(Rgb(QString::fromLatin1(background)), Rgb(QString::fromLatin1(text)));
+}
 
 template <typename F>
 void OnUiThread(F&& f) {
   QMetaObject::invokeMethod(qApp, std::forward<F>(f), Qt::QueuedConnection);
+}
+
+// Runs `body` on the version-window worker. The worker of a window closed a moment ago may
+// still be leaving (its transfer abandoned); the start is tried again for up to 3 seconds.
+constexpr int kLaunchAttempts = 150;
+constexpr int kLaunchRetryMs = 20;
+
+void LaunchSoon(QObject* context, const std::function<void(std::stop_token)>& body,
+                const std::function<void()>& failed, int attemptsLeft = kLaunchAttempts) {
+  if (Workers().Launch(WorkerKind::VersionWindow, body)) return;
+  if (attemptsLeft == 0) {
+    failed();
+    return;
+  }
+  QTimer::singleShot(kLaunchRetryMs, context, [context, body, failed, attemptsLeft] {
+    LaunchSoon(context, body, failed, attemptsLeft - 1);
+  });
 }
 
 }  // namespace
@@ -78,10 +96,8 @@ VerWnd::VerWnd(const UpdateStatus& known, VerWndOptions options, QWidget* owner)
 VerWnd::~VerWnd() { stop_->request_stop(); }
 
 void VerWnd::SetUpdateButton(bool active) {
-  btExeUpdate_->setStyleSheet(active ? QStringLiteral("background-color: %1; color: %2;")
-                                           .arg(Rgb("#FF00C01D"), Rgb("#00FFFFFF"))
-                                     : QStringLiteral("background-color: %1; color: %2;")
-                                           .arg(Rgb("#FFF8F8F8"), Rgb("#00000000")));
+  btExeUpdate_->setStyleSheet(active ? ButtonStyle("#FF00C01D", "#00FFFFFF")
+                                     : ButtonStyle("#FFF8F8F8", "#00000000"));
 }
 
 void VerWnd::StartCheck() {
@@ -103,8 +119,8 @@ void VerWnd::StartCheck() {
   }
   QPointer<VerWnd> self(this);
   const UpdateStatus known = status_;
-  const bool launched = Workers().Launch(
-      WorkerKind::VersionWindow,
+  LaunchSoon(
+      this,
       [self, stop = stop_, known, notesElement, current](std::stop_token programStop) {
         std::stop_callback relay(programStop, [stop] { stop->request_stop(); });
         TransferStopScope transfers(stop->get_token());
@@ -113,12 +129,12 @@ void VerWnd::StartCheck() {
         OnUiThread([self, view, status] {
           if (self) self->ShowCheck(view, status);
         });
+      },
+      [this] {
+        UpdateCheckView notConnected;
+        notConnected.stateKey = "StateNotConnect";
+        ShowCheck(notConnected, status_);
       });
-  if (!launched) {
-    UpdateCheckView notConnected;
-    notConnected.stateKey = "StateNotConnect";
-    ShowCheck(notConnected, status_);
-  }
 }
 
 void VerWnd::ShowCheck(const UpdateCheckView& view, const UpdateStatus& status) {
@@ -127,8 +143,7 @@ void VerWnd::ShowCheck(const UpdateCheckView& view, const UpdateStatus& status) 
   if (view.stateKey == "StateNotConnect") {
     lbVerState_->setText(VT(view.stateKey));
     lbNewVer_->hide();
-    btExeUpdate_->setStyleSheet(
-        QStringLiteral("background-color: %1; color: %2;").arg(Rgb("#FF00C01D"), Rgb("#00000000")));
+    btExeUpdate_->setStyleSheet(ButtonStyle("#FF00C01D", "#00000000"));
     btExeUpdate_->setText(VT("BtnExeUpdateName"));
     btExeUpdate_->setEnabled(true);
     progUpdate_->hide();
@@ -144,8 +159,7 @@ void VerWnd::ShowCheck(const UpdateCheckView& view, const UpdateStatus& status) 
   if (view.offerUpdate) {
     SetUpdateButton(true);
   } else {
-    btExeUpdate_->setStyleSheet(
-        QStringLiteral("background-color: %1; color: %2;").arg(Rgb("#FF00C01D"), Rgb("#00000000")));
+    btExeUpdate_->setStyleSheet(ButtonStyle("#FF00C01D", "#00000000"));
     btExeUpdate_->setText(VT("BtnExeUpdateName"));
   }
   btExeUpdate_->setEnabled(true);
@@ -165,10 +179,10 @@ void VerWnd::ExeUpdate() {
   btClose_->setEnabled(false);
   SetUpdateButton(false);
   btExeUpdate_->setEnabled(false);
-  LaunchUpdate(kLaunchAttempts);
+  LaunchUpdate();
 }
 
-void VerWnd::LaunchUpdate(int attemptsLeft) {
+void VerWnd::LaunchUpdate() {
   QPointer<VerWnd> self(this);
   UpdateProgress report;
   report.state = [self](const std::string& key, const char* colour) {
@@ -182,23 +196,19 @@ void VerWnd::LaunchUpdate(int attemptsLeft) {
       if (self) self->progUpdate_->setValue(percent);
     });
   };
-  const bool launched = Workers().Launch(
-      WorkerKind::VersionWindow,
+  LaunchSoon(
+      this,
       [self, report, status = status_, exe = options_.runningExecutable](std::stop_token) {
         const UpdateOutcome outcome =
             ExeUpdateThread(status, report, Workers(), exe, Program::Window);
         OnUiThread([self, outcome] {
           if (self) self->UpdateEnded(outcome);
         });
+      },
+      [this] {
+        ShowUpdateState(QStringLiteral("StateUpdateFail"), QString::fromLatin1(kStatusRed));
+        btClose_->setEnabled(true);
       });
-  if (launched) return;
-  if (attemptsLeft > 0) {
-    QTimer::singleShot(kLaunchRetryMs, this,
-                       [this, attemptsLeft] { LaunchUpdate(attemptsLeft - 1); });
-    return;
-  }
-  ShowUpdateState(QStringLiteral("StateUpdateFail"), QString::fromLatin1(kStatusRed));
-  btClose_->setEnabled(true);
 }
 
 void VerWnd::ShowUpdateState(const QString& stateKey, const QString& colour) {

@@ -43,7 +43,7 @@ class VerWnd : public SkinDialog {
   void StartCheck();
   void ShowCheck(const UpdateCheckView& view, const UpdateStatus& status);
   void ExeUpdate();
-  void LaunchUpdate(int attemptsLeft);
+  void LaunchUpdate();
   void ShowUpdateState(const QString& stateKey, const QString& colour);
   void UpdateEnded(UpdateOutcome outcome);
   void SetUpdateButton(bool active);

@@ -239,6 +239,22 @@ class GuiSideWindowsTest : public QObject {
       AwaitWorkersIdle();
     }
 
+    // A window closed while its check waits on a silent server abandons that check: the next
+    // window checks at once.
+    {
+      corvane::test::SilentListener silent;
+      corvane::SetUpdateHost(silent.hostPort());
+      auto waiting =
+          std::make_unique<VerWnd>(corvane::UpdateStatus{}, corvane::gui::VerWndOptions{}, nullptr);
+      QTest::qWait(300);
+      QVERIFY(corvane::Workers().IsBusy(corvane::WorkerKind::VersionWindow));
+      waiting.reset();
+      server.SetDocument(UpdateDocument::Normal, "99.0.0.1");
+      corvane::SetUpdateHost(server.hostPort());
+      VerWnd next({}, {}, nullptr);
+      QTRY_COMPARE_WITH_TIMEOUT(Text(&next, "lbVerState"), QString("Have a new version!"), 5000);
+    }
+
     // What the main window's check found is shown at once, without asking the server.
     const int requests = server.requestCount();
     corvane::UpdateStatus known{true, "2.0.0.10", "2.0.0.2", "Known notes."};
