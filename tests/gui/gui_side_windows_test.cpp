@@ -170,7 +170,8 @@ class GuiSideWindowsTest : public QObject {
     for (const char* host : {"CORVANECODE_LOG_HOST", "CORVANECODE_UPDATE_HOST",
                              "CORVANECODE_SCAN_HOST", "CORVANECODE_TIMESTAMP_HOST"})
       qputenv(host, "127.0.0.1:1");
-    corvane::SetUiLanguage(corvane::UiLanguage::English);
+    if (!qEnvironmentVariableIsSet("CORVANE_TEST_CHINESE"))
+      corvane::SetUiLanguage(corvane::UiLanguage::English);
     certificates_ = std::make_unique<corvane::test::LoopbackCertificates>(
         corvane::test::WriteLoopbackCertificates(certDir_.path()));
     corvane::SetCaBundlePath(certificates_->caCert);
@@ -469,6 +470,48 @@ class GuiSideWindowsTest : public QObject {
     QTest::keyClick(wnd.get(), Qt::Key_Escape);
     QCOMPARE(finished.count(), 1);
     QCOMPARE(finished.at(0).at(0).toInt(), 2);
+  }
+
+  void feedbackClosedWhileSendingAbandonsTheExchange() {
+    corvane::test::SilentListener silent;
+    corvane::SetLogHost(silent.hostPort());
+    auto wnd = NewFeedback();
+    TypeDescription(*wnd, "Nothing happens.");
+    Click(wnd.get(), "btnSubmit");
+    QTRY_VERIFY(!Find(wnd.get(), "btnSubmit")->isEnabled());
+    QTest::qWait(300);
+    QVERIFY(corvane::Workers().IsBusy(corvane::WorkerKind::Feedback));
+    wnd.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(!corvane::Workers().IsBusy(corvane::WorkerKind::Feedback), 5000);
+    QVERIFY(ReadAll(corvane::RunLogPath()).find("FeedBackWnd::Submit : communication failed") !=
+            std::string::npos);
+  }
+
+  void chineseTexts() {
+    if (!qEnvironmentVariableIsSet("CORVANE_TEST_CHINESE")) QSKIP("run with CORVANE_TEST_CHINESE");
+    VerWnd version({}, {}, nullptr);
+    QCOMPARE(Text(&version, "lbVerState"), QString::fromUtf8("正在检查版本..."));
+    QTRY_COMPARE_WITH_TIMEOUT(Text(&version, "lbVerState"), QString::fromUtf8("未连接到服务！"),
+                              15000);
+    QCOMPARE(Find<QPushButton>(&version, "btExeUpdate")->text(), QString::fromUtf8("关 闭"));
+    QCOMPARE(version.windowTitle(), QString::fromUtf8("柯文代码签名工具CorvaneCode"));
+
+    auto wnd = NewFeedback();
+    QCOMPARE(wnd->windowTitle(), QString::fromUtf8("意见反馈"));
+    QCOMPARE(Find<QLineEdit>(wnd.get(), "edtEmail")->text(),
+             QString::fromUtf8("请尽量留下您的邮箱"));
+    Click(wnd.get(), "btnSubmit");
+    QTRY_COMPARE(Text(wnd.get(), "txtPrompts"), QString::fromUtf8("描述信息不能为空。"));
+    AwaitWorkersIdle();
+    // Typed through an input method: the key simulation knows Latin-1 only.
+    auto* desc = Find<QTextEdit>(wnd.get(), "edtDesc");
+    desc->setFocus();
+    QTRY_VERIFY(desc->toPlainText().isEmpty());
+    desc->insertPlainText(QString::fromUtf8("签名在第二个文件停止。"));
+    Find<QLineEdit>(wnd.get(), "edtEmail")->setFocus();
+    Click(wnd.get(), "btnSubmit");
+    QTRY_COMPARE_WITH_TIMEOUT(Text(wnd.get(), "txtPrompts"),
+                              QString::fromUtf8("通信失败，请检查网络设置。"), 15000);
   }
 };
 
