@@ -73,6 +73,7 @@ VerWnd::VerWnd(const UpdateStatus& known, VerWndOptions options, QWidget* owner)
       btExeUpdate_(Control<QPushButton>(root(), "btExeUpdate")),
       btClose_(Control<QPushButton>(root(), "btClose")) {
   setObjectName(QStringLiteral("VerWnd"));
+  stateStyle_ = lbVerState_->styleSheet();
   if (options_.runningExecutable.empty()) options_.runningExecutable = RunningExecutablePath();
   if (!options_.endProgram) {
     options_.endProgram = [] {
@@ -213,7 +214,8 @@ void VerWnd::LaunchUpdate() {
 
 void VerWnd::ShowUpdateState(const QString& stateKey, const QString& colour) {
   lbVerState_->setText(VT(U(stateKey)));
-  lbVerState_->setStyleSheet(QStringLiteral("color: %1;").arg(Rgb(colour)));
+  // The skin's font stays; the colour follows the state.
+  lbVerState_->setStyleSheet(stateStyle_ + QStringLiteral(" color: %1;").arg(Rgb(colour)));
 }
 
 void VerWnd::UpdateEnded(UpdateOutcome outcome) {
@@ -229,9 +231,11 @@ void VerWnd::UpdateEnded(UpdateOutcome outcome) {
       lbVerState_->setText(VT("StateUpdateByPackage") + " " + Q(DownloadPage()));
       break;
     case UpdateOutcome::Failed:
+      // The running version is untouched: the user may try again, or close the window.
+      SetUpdateButton(true);
+      btExeUpdate_->setEnabled(true);
       break;
   }
-  // The running version is untouched: the user may close the window.
   btClose_->setEnabled(true);
 }
 

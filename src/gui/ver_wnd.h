@@ -51,6 +51,7 @@ class VerWnd : public SkinDialog {
   UpdateStatus status_;
   UpdateCheckView view_;
   VerWndOptions options_;
+  QString stateStyle_;  // the skin's style of the state line
   // Ends the transfers of this window's workers when it closes.
   std::shared_ptr<std::stop_source> stop_;
 

@@ -275,6 +275,24 @@ class GuiScreenshots : public QObject {
                                  !corvane::Workers().IsBusy(corvane::WorkerKind::Feedback),
                              15000);
     Save(feedback.get(), "feedback-sent");
+    feedback.reset();
+
+    // Last: the update raises the stop request of every worker for good. The download is cut
+    // short, so nothing is started and the window says so.
+    download.SetDocument(corvane::test::UpdateDocument::Normal, "99.0.0.1");
+    download.SetExecutable("");
+    corvane::test::TempDir install;
+    corvane::gui::VerWndOptions updateOptions;
+    updateOptions.runningExecutable = install.path() + "/corvanecode";
+    updateOptions.endProgram = [] {};
+    corvane::gui::VerWnd failing({}, std::move(updateOptions), nullptr);
+    failing.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&failing));
+    auto* update = failing.findChild<QAbstractButton*>("btExeUpdate");
+    QTRY_VERIFY_WITH_TIMEOUT(update->isEnabled(), 15000);
+    Click(&failing, "btExeUpdate");
+    QTRY_VERIFY_WITH_TIMEOUT(failing.findChild<QWidget*>("btClose")->isEnabled(), 15000);
+    Save(&failing, "version-update-failed");
   }
 };
 
