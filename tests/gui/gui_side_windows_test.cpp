@@ -439,9 +439,9 @@ class GuiSideWindowsTest : public QObject {
   }
 
   void feedbackDotsWhileSending() {
-    // A server that never answers; the exchange gives up after two seconds.
+    // A server that never answers; the exchange gives up after a few seconds.
     corvane::test::SilentListener silent;
-    corvane::test::ScopedEnv limit("CORVANECODE_TRANSFER_TIME_LIMIT", "2.8");
+    corvane::test::ScopedEnv limit("CORVANECODE_TRANSFER_TIME_LIMIT", "3.3");
     corvane::SetLogHost(silent.hostPort());
     auto wnd = NewFeedback();
     TypeDescription(*wnd, "Nothing happens.");
