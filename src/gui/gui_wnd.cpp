@@ -19,10 +19,12 @@
 #include "app/worker_registry.h"
 #include "gui/cert_tool.h"
 #include "gui/csr_tool.h"
+#include "gui/feedback_wnd.h"
 #include "gui/gui_texts.h"
 #include "gui/skin_loader.h"
 #include "gui/timestamp_hosts_wnd.h"
 #include "gui/tip_wnd.h"
+#include "gui/ver_wnd.h"
 #include "net/timestamp_setting.h"
 
 namespace corvane::gui {
@@ -275,6 +277,10 @@ void CGuiWnd::OnClick(const QString& s) {
     OpenLink("WebSiteHelp", "otherLink");
   } else if (s == "btBuyCert") {
     OpenLink("WebSiteBuy", "buyLink");
+  } else if (s == "btCheckVer") {
+    OpenVerWnd(this, updateStatus_);
+  } else if (s == "btForum") {
+    OpenFeedBackWnd(this, options_.services.openUrl);
   }
 }
 

@@ -1,6 +1,7 @@
 #include "net/usage_reporters.h"
 
 #include "app/run_log.h"
+#include "net/communicator.h"
 #include "net/stat_comm.h"
 
 namespace corvane {
@@ -85,6 +86,9 @@ ForumClickReporter::~ForumClickReporter() {
 }
 
 void ForumClickReporter::Run() {
+  // A report on its way when the window closes is abandoned, so that closing never waits for
+  // the server.
+  TransferStopScope transfers(stop_.get_token());
   while (Pause(period_, stop_.get_token())) {
     const int count = clicks_;
     if (count <= 0) continue;

@@ -12,11 +12,14 @@
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextEdit>
 #include <QTreeView>
 #include <filesystem>
 #include <fstream>
 
 #include "app/language.h"
+#include "app/own_version.h"
+#include "app/worker_registry.h"
 #include "cert/store_selection.h"
 #include "crypto/x509_names.h"
 #include "fixtures/scoped_env.h"
@@ -28,10 +31,14 @@
 #include "gui/cert_tool.h"
 #include "gui/cross_cert_wnd.h"
 #include "gui/csr_tool.h"
+#include "gui/feedback_wnd.h"
 #include "gui/file_properties.h"
 #include "gui/timestamp_hosts_wnd.h"
 #include "gui/tip_wnd.h"
+#include "gui/ver_wnd.h"
 #include "gui_test_support.h"
+#include "net/server_hosts.h"
+#include "servers/network_services.h"
 
 using corvane::gui::CGuiWnd;
 
@@ -254,6 +261,90 @@ class GuiScreenshots : public QObject {
         Save(w, "tip-closing");
         w->close();
       }
+  }
+
+  // The version window offering a newer release, and the feedback window after a failed and
+  // after a successful submission, over the test download and log servers.
+  void renderSideWindows() {
+    if (qEnvironmentVariable("CORVANE_SCREENSHOT_DIR").isEmpty())
+      QSKIP("set CORVANE_SCREENSHOT_DIR");
+    corvane::test::TempDir programDir, certDir;
+    qputenv("CORVANECODE_PROGRAM_DIR", QByteArray::fromStdString(programDir.path()));
+    const corvane::test::LoopbackCertificates certificates =
+        corvane::test::WriteLoopbackCertificates(certDir.path());
+    corvane::SetCaBundlePath(certificates.caCert);
+    corvane::test::DownloadServer download(certificates);
+    download.SetDocument(corvane::test::UpdateDocument::Normal, "99.0.0.1");
+    corvane::SetUpdateHost(download.hostPort());
+
+    corvane::gui::VerWnd version({}, {}, nullptr);
+    version.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&version));
+    QTRY_VERIFY_WITH_TIMEOUT(version.findChild<QWidget*>("btExeUpdate")->isEnabled(), 15000);
+    Save(&version, "version-new");
+    version.close();
+    download.SetDocument(corvane::test::UpdateDocument::Normal, corvane::OwnVersion());
+    corvane::gui::VerWnd latest({}, {}, nullptr);
+    latest.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&latest));
+    QTRY_VERIFY_WITH_TIMEOUT(latest.findChild<QWidget*>("btExeUpdate")->isEnabled(), 15000);
+    Save(&latest, "version-latest");
+    latest.close();
+
+    corvane::SetLogHost("127.0.0.1:1");
+    auto feedback =
+        std::make_unique<corvane::gui::FeedBackWnd>(corvane::gui::FeedbackWndOptions{}, nullptr);
+    feedback->show();
+    feedback->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(feedback.get()));
+    Save(feedback.get(), "feedback-start");
+    auto* desc = feedback->findChild<QTextEdit*>("edtDesc");
+    desc->setFocus();
+    QTest::keyClicks(desc, "Signing stops at the second file.");
+    Click(feedback.get(), "btnSubmit");
+    auto* prompts = feedback->findChild<QLabel*>("txtPrompts");
+    QTRY_VERIFY_WITH_TIMEOUT(prompts->styleSheet().contains("#FF0000"), 15000);
+    Save(feedback.get(), "feedback-failed");
+    QTRY_VERIFY(!corvane::Workers().IsBusy(corvane::WorkerKind::Feedback));
+    feedback.reset();
+
+    corvane::test::LogServer log(certificates);
+    corvane::SetLogHost(log.hostPort());
+    feedback =
+        std::make_unique<corvane::gui::FeedBackWnd>(corvane::gui::FeedbackWndOptions{}, nullptr);
+    feedback->show();
+    feedback->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(feedback.get()));
+    desc = feedback->findChild<QTextEdit*>("edtDesc");
+    desc->setFocus();
+    QTest::keyClicks(desc, "Please add a dark theme.");
+    Click(feedback.get(), "opAdvice");
+    Click(feedback.get(), "btnSubmit");
+    prompts = feedback->findChild<QLabel*>("txtPrompts");
+    QTRY_VERIFY_WITH_TIMEOUT(feedback->findChild<QWidget*>("btnSubmit")->isEnabled() &&
+                                 !prompts->text().isEmpty() &&
+                                 !prompts->styleSheet().contains("#FF0000") &&
+                                 !corvane::Workers().IsBusy(corvane::WorkerKind::Feedback),
+                             15000);
+    Save(feedback.get(), "feedback-sent");
+    feedback.reset();
+
+    // Last: the update raises the stop request of every worker for good. The download is cut
+    // short, so nothing is started and the window says so.
+    download.SetDocument(corvane::test::UpdateDocument::Normal, "99.0.0.1");
+    download.SetExecutable("");
+    corvane::test::TempDir install;
+    corvane::gui::VerWndOptions updateOptions;
+    updateOptions.runningExecutable = install.path() + "/corvanecode";
+    updateOptions.endProgram = [] {};
+    corvane::gui::VerWnd failing({}, std::move(updateOptions), nullptr);
+    failing.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&failing));
+    auto* update = failing.findChild<QAbstractButton*>("btExeUpdate");
+    QTRY_VERIFY_WITH_TIMEOUT(update->isEnabled(), 15000);
+    Click(&failing, "btExeUpdate");
+    QTRY_VERIFY_WITH_TIMEOUT(failing.findChild<QWidget*>("btClose")->isEnabled(), 15000);
+    Save(&failing, "version-update-failed");
   }
 };
 

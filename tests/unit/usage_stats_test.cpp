@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "app/program_dir.h"
@@ -13,6 +14,7 @@
 #include "net/stat_comm.h"
 #include "net/usage_reporters.h"
 #include "servers/network_services.h"
+#include "servers/silent_listener.h"
 
 namespace corvane {
 namespace {
@@ -177,6 +179,18 @@ TEST_F(UsageStats, ForumClicksBetweenTwoLooksGoAsOneReport) {
   ASSERT_EQ(server_.bodies().size(), 1u);
   EXPECT_NE(server_.bodies()[0].find("\"action\" : \"otherLink\",\n   \"actionCnt\" : \"3\""),
             std::string::npos);
+}
+
+TEST_F(UsageStats, ClosingTheForumReporterAbandonsAReportOnItsWay) {
+  test::SilentListener silent;
+  SetLogHost(silent.hostPort());
+  auto reporter = std::make_unique<ForumClickReporter>(
+      LogServerUrl(), std::chrono::milliseconds(50), Identity("1"));
+  reporter->Click();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the report waits on the server
+  const auto start = std::chrono::steady_clock::now();
+  reporter.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 }  // namespace
