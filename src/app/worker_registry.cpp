@@ -29,6 +29,26 @@ bool WorkerRegistry::IsAnyWorkerRunning() const {
   return false;
 }
 
+void WorkerRegistry::RequestStop() {
+  std::lock_guard lock(stopMutex_);
+  stop_.request_stop();
+}
+
+bool WorkerRegistry::stopRequested() const {
+  std::lock_guard lock(stopMutex_);
+  return stop_.stop_requested();
+}
+
+std::stop_token WorkerRegistry::StopToken() const {
+  std::lock_guard lock(stopMutex_);
+  return stop_.get_token();
+}
+
+void WorkerRegistry::WithdrawStop() {
+  std::lock_guard lock(stopMutex_);
+  if (stop_.stop_requested()) stop_ = std::stop_source();
+}
+
 bool WorkerRegistry::Launch(WorkerKind kind, std::function<void(std::stop_token)> body) {
   if (!TryStart(kind)) return false;
   std::lock_guard lock(threadsMutex_);
@@ -41,7 +61,7 @@ bool WorkerRegistry::Launch(WorkerKind kind, std::function<void(std::stop_token)
   auto done = std::make_shared<std::atomic<bool>>(false);
   try {
     threads_.push_back(
-        Thread{std::thread([this, kind, done, body = std::move(body), token = stop_.get_token()] {
+        Thread{std::thread([this, kind, done, body = std::move(body), token = StopToken()] {
                  try {
                    body(token);
                  } catch (...) {

@@ -60,15 +60,20 @@ class WorkerRegistry {
   // True while any of the ten main-window workers runs.
   bool IsAnyWorkerRunning() const;
 
-  void RequestStop() { stop_.request_stop(); }
-  bool stopRequested() const { return stop_.stop_requested(); }
-  std::stop_token StopToken() const { return stop_.get_token(); }
+  // One stop request for every worker; the workers that saw it stay stopped.
+  void RequestStop();
+  bool stopRequested() const;
+  std::stop_token StopToken() const;
+  // Takes a raised stop request back (an update that failed): workers started from now on run
+  // normally.
+  void WithdrawStop();
 
   // Blocks until every thread started by Launch has ended.
   void JoinAll();
 
  private:
   std::array<std::atomic<bool>, kWorkerKindCount> busy_{};
+  mutable std::mutex stopMutex_;
   std::stop_source stop_;
   struct Thread {
     std::thread thread;

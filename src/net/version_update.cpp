@@ -157,6 +157,8 @@ UpdateOutcome ExeUpdateThread(const UpdateStatus& status, const UpdateProgress& 
   } catch (const std::exception& e) {
     LogError("%s, %s", "VerWnd::ExeUpdateThread", e.what());
     for (Program program : programs) ::unlink(newPath(program).c_str());
+    // The program goes on as it was: its workers may run again.
+    workers.WithdrawStop();
     state("StateUpdateFail", kStatusRed);
     return UpdateOutcome::Failed;
   }

@@ -188,8 +188,14 @@ TEST_F(VersionCheck, FailedDownloadLeavesTheRunningProgramAloneAndShowsUpdateFai
     EXPECT_EQ(ExeUpdateThread(status, report, workers, running, Program::Window),
               UpdateOutcome::Failed);
     EXPECT_EQ(states, (std::vector<std::string>{"StateUpdateing", "StateUpdateFail"}));
-    EXPECT_TRUE(workers.stopRequested());
+    EXPECT_FALSE(workers.stopRequested()) << "the program goes on: its workers may run again";
     EXPECT_TRUE(workerEnded) << "the download waited for the busy worker";
+    std::atomic<bool> stoppedAtStart{true};
+    ASSERT_TRUE(workers.Launch(WorkerKind::SignVerify, [&](std::stop_token stop) {
+      stoppedAtStart = stop.stop_requested();
+    }));
+    workers.JoinAll();
+    EXPECT_FALSE(stoppedAtStart);
     EXPECT_EQ(progress.front(), 20);
     EXPECT_EQ(test::ReadFileBytes(running), "running program");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(install.path()),
