@@ -33,6 +33,10 @@ void LoopbackHttpServer::Start() {
   };
   server_->Get(".*", dispatch);
   server_->Post(".*", dispatch);
+  // As production web servers are set up: an answer's header and body leave without waiting
+  // for the client's delayed acknowledgement, and a connection serves many requests.
+  server_->set_tcp_nodelay(true);
+  server_->set_keep_alive_max_count(100);
 
   port_ = server_->bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw std::runtime_error("loopback server: cannot bind 127.0.0.1");
