@@ -4,11 +4,14 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
+#include <system_error>
 #include <thread>
 
 #include "app/run_log.h"
 #include "app/status.h"
 #include "cert/chain_warning.h"
+#include "crypto/trust_store.h"
 #include "net/cloud_scan.h"
 #include "sign/authenticode_verifier.h"
 #include "sign/file_sign.h"
@@ -340,6 +343,15 @@ void SigningSession::RunSign(const std::vector<std::string>& paths, const SignRu
                              RunInteraction& interaction) {
   // The message line is cleared when sign is pressed, before anything else.
   interaction.MessageCleared();
+  // The trust store's files are parsed on another core while the run loads its certificate;
+  // the chain checks then find them parsed (trust stores keep what they parsed).
+  std::future<void> trustFiles;
+  try {
+    trustFiles =
+        std::async(std::launch::async, [] { static_cast<void>(BuildDefaultTrustStore()); });
+  } catch (const std::system_error&) {
+    // No thread to spare: they are parsed when first needed.
+  }
   Run run{paths, settings, interaction, {}, {}, false, {}, {}};
   {
     std::lock_guard lock(mutex_);
