@@ -290,8 +290,12 @@ void WorkingCopy::Fill(const std::string& source,
   int error = 0;
   bool ok = false;
   try {
-    ok = fill(path_) || CloneOrCopy(in, fd_);
+    const bool filled = fill(path_);
+    ok = filled || CloneOrCopy(in, fd_);
     if (!ok) error = errno;
+    // The copy is made safe on disk before it is published; writing it out starts now, while
+    // the signature is made, so that little is left to wait for then.
+    if (ok && !filled) ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
   } catch (const std::system_error& e) {
     error = e.code().category() == std::generic_category() ? e.code().value() : 0;
   } catch (const std::exception&) {
