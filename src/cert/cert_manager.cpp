@@ -4,6 +4,7 @@
 
 #include "app/status.h"
 #include "cert/cert_checks.h"
+#include "cert/cert_decode.h"
 #include "cert/chain_completion.h"
 #include "cert/chain_from_signature.h"
 #include "cert/own_ca.h"
@@ -35,7 +36,21 @@ void CertManager::Release() {
   certificate_.reset();
   key_.reset();
   pfxStore_.reset();
+  pfxBytes_.clear();
 }
+
+namespace {
+
+// The file's bytes, empty when it cannot be read.
+std::string BytesOf(const std::string& path) {
+  try {
+    return ReadWholeFile(path);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+}  // namespace
 
 void CertManager::LoadPfx(const std::string& path, const std::string& password) {
   Release();  // a refused file leaves no certificate behind
@@ -44,6 +59,7 @@ void CertManager::LoadPfx(const std::string& path, const std::string& password) 
 
 void CertManager::LoadPfx(const std::string& path, const std::string& password, PfxStore store) {
   Release();
+  pfxBytes_ = BytesOf(path);
   pfxPath_ = path;
   pfxPassword_ = password;
   fromPfx_ = true;
@@ -78,6 +94,12 @@ bool CertManager::CheckPfxPassword(const std::string& path, const std::string& p
 CertManager::Found CertManager::FindAtSource() const {
   Found found;
   if (fromPfx_) {
+    // The same bytes decode to the same certificate: only a changed file is decoded again.
+    if (pfxStore_ && certificate_ && !pfxBytes_.empty() && BytesOf(pfxPath_) == pfxBytes_) {
+      found.cert = certificate_.get();
+      found.key = key_.get();
+      return found;
+    }
     found.pfx = ImportPfx(pfxPath_, pfxPassword_);
     SigningPair pair = FindSigningCertInPfx(*found.pfx);
     found.cert = pair.certificate;

@@ -37,7 +37,8 @@ class CertManager {
   // Identity of the current certificate, from its source.
   CertIdentity GetIdentity() const;
 
-  // Both find the certificate again at its source; they raise "undefined" when it is gone.
+  // Both find the certificate again at its source; they raise "undefined" when it is gone. A
+  // PFX file whose bytes have not changed since it was loaded is not decoded again.
   bool IsExpired() const;
   bool IsCodeSigning() const;
 
@@ -78,6 +79,7 @@ class CertManager {
   std::string pfxPath_;
   std::string pfxPassword_;
   std::optional<PfxStore> pfxStore_;  // the imported file, alive while its certificate is used
+  std::string pfxBytes_;              // the file as it was when it was loaded
   X509Ptr certificate_;
   EvpPkeyPtr key_;
   bool fromPfx_ = false;

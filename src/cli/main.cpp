@@ -20,7 +20,7 @@ Usage:
       not for code signing, 1 when the file or password is refused.
   corvanecode-cli sign --pfx FILE [password option] [--append] [--kernel]
                       [--cross-cert FILE] [--timestamp-host HOST[:PORT]] [--rfc3161]
-                      [--scan-host HOST[:PORT]] FILE...
+                      [--scan-host HOST[:PORT]] [--jobs N] FILE...
       Signs each file in place with a timestamped Authenticode signature and prints
       one line per file with its outcome. --append nests the new signature beside
       the existing one; --kernel signs in kernel mode (drivers always are) and adds
@@ -30,6 +30,8 @@ Usage:
       --timestamp-host may be repeated: the hosts are tried in order, each one again
       after a pause when it times out or answers 5xx. Without it the hosts come from
       CORVANECODE_TIMESTAMP_HOST, then from the desktop program's saved setting.
+      --jobs signs up to N files (1 to 64, default 1) at once; the lines still come
+      in the order of the files.
       Exit status 0 only when every file is complete.
   corvanecode-cli sign --store-cert ISSUER:SERIAL|URI [key store options] [--append]
                       [--kernel] [--cross-cert FILE] [--timestamp-host HOST[:PORT]] FILE...

@@ -130,6 +130,18 @@ class VerifyInteraction : public RowsInteraction {
   std::vector<std::optional<VerifyReport>> reports_;
 };
 
+// The value of --jobs: a whole number from 1 to kMaxSignJobs, 1 when not given.
+std::optional<unsigned> ParseJobs(const Arguments& args) {
+  const std::optional<std::string> text = args.Value("jobs");
+  if (!text) return 1u;
+  if (text->empty() || text->size() > 2 ||
+      text->find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  const unsigned jobs = static_cast<unsigned>(std::stoul(*text));
+  if (jobs < 1 || jobs > kMaxSignJobs) return std::nullopt;
+  return jobs;
+}
+
 }  // namespace
 
 int SignCommand(int argc, char** argv) {
@@ -147,6 +159,11 @@ int SignCommand(int argc, char** argv) {
 
 int SignFiles(const Arguments& args, const std::vector<std::string>& files,
               const std::string& command) {
+  const std::optional<unsigned> jobs = ParseJobs(args);
+  if (!jobs) {
+    std::cerr << command << ": --jobs must be a whole number from 1 to " << kMaxSignJobs << "\n";
+    return kExitUsage;
+  }
   std::string passwordError;
   std::optional<std::string> password = ResolvePassword(args, passwordError);
   if (!password) {
@@ -166,6 +183,7 @@ int SignFiles(const Arguments& args, const std::vector<std::string>& files,
   settings.timestampProtocol =
       args.Flag("rfc3161") ? TimestampProtocol::Rfc3161 : TimestampProtocol::Authenticode;
   settings.adviseDoubleCertificate = false;
+  settings.jobs = *jobs;
 
   if (auto pfx = args.Value("pfx")) {
     session.ChoosePfx(*pfx);

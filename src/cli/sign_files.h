@@ -11,7 +11,10 @@ namespace corvane::cli {
 // The options the signing run reads.
 inline const std::vector<std::string> kSignValueOptions = {
     "pfx",        "password",      "password-file", "password-env", "cross-cert", "timestamp-host",
-    "store-cert", "pkcs11-module", "pin",           "scan-host"};
+    "store-cert", "pkcs11-module", "pin",           "scan-host",    "jobs"};
+
+// The most files --jobs signs at once.
+inline constexpr unsigned kMaxSignJobs = 64;
 inline const std::vector<std::string> kSignFlagOptions = {"append", "kernel", "rfc3161"};
 
 // Signs `files` as "sign" does with the sign options of `args`, printing one line per file;

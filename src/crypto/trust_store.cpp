@@ -1,9 +1,12 @@
 #include "crypto/trust_store.h"
 
 #include <openssl/pem.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <mutex>
 
 #include "app/data_locations.h"
 #include "cert/cert_decode.h"
@@ -17,21 +20,54 @@ namespace fs = std::filesystem;
 constexpr char kSystemBundle[] = "/etc/ssl/certs/ca-certificates.crt";
 
 // Every certificate of a file: a PEM bundle, or one DER/base64 certificate.
-void AddFile(X509_STORE* store, const std::string& path) {
+std::vector<X509Ptr> ReadCertificates(const std::string& path) {
+  std::vector<X509Ptr> certs;
   BioPtr bio(BIO_new_file(path.c_str(), "rb"));
-  if (!bio) return;
-  int added = 0;
-  while (X509* cert = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
-    X509_STORE_add_cert(store, cert);
-    X509_free(cert);
-    ++added;
-  }
-  if (added > 0) return;
+  if (!bio) return certs;
+  while (X509* cert = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr))
+    certs.emplace_back(cert);
+  if (!certs.empty()) return certs;
   try {
-    X509Ptr cert = CertFromFile(path);
-    X509_STORE_add_cert(store, cert.get());
+    certs.push_back(CertFromFile(path));
   } catch (const std::exception&) {
   }
+  return certs;
+}
+
+// What tells one version of a file from the next.
+struct FileVersion {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  timespec changed{};
+
+  bool operator==(const FileVersion& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
+           changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+  }
+};
+
+struct ParsedFile {
+  FileVersion version;
+  std::vector<X509Ptr> certs;
+};
+
+// The certificates of every file read so far, while it stays the version read: parsing the
+// system bundle takes longer than signing a small file, and a run builds stores several times.
+std::mutex parsedMutex;
+std::map<std::string, ParsedFile> parsedFiles;
+
+void AddFile(X509_STORE* store, const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return;
+  const FileVersion version{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+  std::lock_guard lock(parsedMutex);
+  ParsedFile& parsed = parsedFiles[path];
+  if (parsed.certs.empty() || !(parsed.version == version))
+    parsed = {version, ReadCertificates(path)};
+  for (const X509Ptr& cert : parsed.certs) X509_STORE_add_cert(store, cert.get());
 }
 
 std::string UserConfigDirectory() { return XdgConfigDirectory(); }

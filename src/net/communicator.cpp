@@ -1,6 +1,5 @@
 #include "net/communicator.h"
 
-#include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 #include "app/file_publish.h"
 #include "app/status.h"
 #include "app/worker_registry.h"
+#include "net/curl_library.h"
 #include "net/server_hosts.h"
 
 namespace corvane {
@@ -72,17 +72,38 @@ int StopRequested(void* token, curl_off_t, curl_off_t, curl_off_t, curl_off_t) n
   return static_cast<std::stop_token*>(token)->stop_requested() ? 1 : 0;
 }
 
-void EnsureGlobalInit() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_ALL); });
+// The share's locks, one per kind of data it holds; never destroyed either.
+std::mutex& ShareLock(curl_lock_data data) {
+  static auto* locks = new std::mutex[CURL_LOCK_DATA_LAST];
+  return locks[data];
+}
+
+void LockShare(CURL*, curl_lock_data data, curl_lock_access, void*) { ShareLock(data).lock(); }
+void UnlockShare(CURL*, curl_lock_data data, void*) { ShareLock(data).unlock(); }
+
+// What every transfer of the process shares: open connections, name lookups and TLS sessions.
+// Signing many files then talks to the timestamp server over one kept-alive connection instead
+// of opening one per file. Never destroyed, like the mutex above.
+CURLSH* SharedState(const CurlLibrary& curl) {
+  static CURLSH* const share = [&curl]() -> CURLSH* {
+    CURLSH* made = curl.share_init();
+    if (!made) return nullptr;
+    bool ok = curl.share_setopt(made, CURLSHOPT_LOCKFUNC, &LockShare) == CURLSHE_OK &&
+              curl.share_setopt(made, CURLSHOPT_UNLOCKFUNC, &UnlockShare) == CURLSHE_OK;
+    for (curl_lock_data data :
+         {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION})
+      ok = ok && curl.share_setopt(made, CURLSHOPT_SHARE, data) == CURLSHE_OK;
+    return ok ? made : nullptr;
+  }();
+  return share;
 }
 
 struct SlistFree {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+  void operator()(curl_slist* list) const { Curl()->slist_free_all(list); }
 };
 
 struct EasyCleanup {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+  void operator()(CURL* handle) const { Curl()->easy_cleanup(handle); }
 };
 
 // One easy handle with the options every operation shares. An option the library refuses
@@ -90,9 +111,12 @@ struct EasyCleanup {
 class Transfer {
  public:
   explicit Transfer(const std::string& url) {
-    EnsureGlobalInit();
-    handle_.reset(curl_easy_init());
+    curl_ = Curl();
+    if (curl_) handle_.reset(curl_->easy_init());
     ok_ = handle_ != nullptr;
+    if (ok_) {
+      if (CURLSH* share = SharedState(*curl_)) Set(CURLOPT_SHARE, share);
+    }
     Set(CURLOPT_URL, url.c_str());
     Set(CURLOPT_FOLLOWLOCATION, 0L);
     Set(CURLOPT_SSL_VERIFYPEER, 1L);
@@ -117,7 +141,7 @@ class Transfer {
 
   template <typename Value>
   void Set(CURLoption option, Value value) {
-    if (ok_ && curl_easy_setopt(handle_.get(), option, value) != CURLE_OK) ok_ = false;
+    if (ok_ && curl_->easy_setopt(handle_.get(), option, value) != CURLE_OK) ok_ = false;
   }
 
   bool ok() const { return ok_; }
@@ -127,7 +151,7 @@ class Transfer {
     if (!ok_) return CURLE_FAILED_INIT;
     if (stop_.stop_requested()) return CURLE_ABORTED_BY_CALLBACK;
     std::lock_guard<std::mutex> lock(TransferMutex());
-    return curl_easy_perform(handle_.get());
+    return curl_->easy_perform(handle_.get());
   }
 
   TransferOutcome PerformWithOutcome() {
@@ -136,11 +160,12 @@ class Transfer {
     outcome.completed = code == CURLE_OK;
     outcome.timedOut = code == CURLE_OPERATION_TIMEDOUT;
     outcome.cancelled = code == CURLE_ABORTED_BY_CALLBACK;
-    if (handle_) curl_easy_getinfo(handle_.get(), CURLINFO_RESPONSE_CODE, &outcome.httpStatus);
+    if (handle_) curl_->easy_getinfo(handle_.get(), CURLINFO_RESPONSE_CODE, &outcome.httpStatus);
     return outcome;
   }
 
  private:
+  const CurlLibrary* curl_ = nullptr;
   std::unique_ptr<CURL, EasyCleanup> handle_;
   bool ok_ = false;
   std::stop_token stop_ = TransferStopToken();
@@ -293,12 +318,13 @@ TransferOutcome CCommunicator::PostRawWithOutcome(const std::string& url, const 
                                                   const std::vector<std::string>& headerLines,
                                                   std::string& response) noexcept {
   try {
+    if (!Curl()) return {};
     Transfer transfer(url);
     SetPostBody(transfer, body);
     // The list must outlive the transfer; the library keeps only the pointer.
     std::unique_ptr<curl_slist, SlistFree> headers;
     for (const std::string& line : headerLines) {
-      curl_slist* extended = curl_slist_append(headers.get(), line.c_str());
+      curl_slist* extended = Curl()->slist_append(headers.get(), line.c_str());
       if (!extended) return {};
       headers.release();
       headers.reset(extended);

@@ -5,7 +5,8 @@
 // is added unless a caller of PostRaw passes some, and the HTTP status is never looked at:
 // an error page is a response body like any other. HTTPS peers are verified against the
 // system's trust store, or against the bundle named by CaBundlePath() (server_hosts.h) when
-// one is configured.
+// one is configured. Open connections are kept and reused by later transfers to the same
+// server, for as long as the server keeps them open.
 //
 // Every transfer has a connect time limit and a total time limit, and ends early when the
 // stop request is set (the registry's StopToken(), unless SetStopToken names another one).

@@ -58,7 +58,8 @@ class WorkingCopy {
   // Where the signer reads and writes the copy.
   const std::string& path() const { return path_; }
 
-  // Fills the copy from `source`: with `fill` when it returns true, else byte for byte.
+  // Fills the copy from `source`: with `fill` when it returns true, else byte for byte (a
+  // clone of the source's blocks where the file system has them).
   void Fill(const std::string& source, const std::function<bool(const std::string&)>& fill);
 
   // Puts the copy's content in place of the target's (see above). On failure the target is

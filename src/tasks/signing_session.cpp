@@ -1,12 +1,17 @@
 #include "tasks/signing_session.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
+#include <system_error>
 #include <thread>
 
 #include "app/run_log.h"
 #include "app/status.h"
 #include "cert/chain_warning.h"
+#include "crypto/trust_store.h"
 #include "net/cloud_scan.h"
 #include "sign/authenticode_verifier.h"
 #include "sign/file_sign.h"
@@ -52,10 +57,17 @@ struct SigningSession::Run {
   std::string crossCertPath;
   // The hash the certificate's key was probed for, chosen by the run's first signer.
   std::optional<HashAlgorithm> hashChoice;
+  // The key is on a token, whose session signs one file at a time.
+  bool keyOnToken = false;
+  // Files signed side by side report their rows one call at a time.
+  std::mutex rowsMutex;
 
   void Message(const SkinTexts& texts, const char* key) { interaction.MessageSet(texts.Get(key)); }
   void SetTaskState(std::size_t row, RowState state, const std::string& text, bool pause) {
-    interaction.RowChanged(row, state, text);
+    {
+      std::lock_guard lock(rowsMutex);
+      interaction.RowChanged(row, state, text);
+    }
     if (pause) std::this_thread::sleep_for(std::chrono::milliseconds(500));
   }
 };
@@ -149,6 +161,7 @@ bool SigningSession::LoadChosenCert(CertManager& manager, const SignRunSettings&
 
 bool SigningSession::CheckSignCert(Run& run) {
   if (!LoadChosenCert(run.manager, run.settings, run.interaction)) return false;
+  run.keyOnToken = !choice().pfxChosen;
   if (run.manager.IsExpired()) {
     run.Message(texts_, "UiGloErrCertOutOfDate");
     return false;
@@ -215,8 +228,35 @@ void SigningSession::ExeVirusScan(Run& run, std::size_t row) {
 void SigningSession::ExeSignTaskLoop(Run& run) {
   signRunning_ = true;
   run.interaction.FileLoopEntered();
-  for (std::size_t row = 0; row < run.paths.size(); ++row) {
+  const std::size_t jobs = run.keyOnToken ? 1 : std::max(1u, run.settings.jobs);
+  std::size_t row = 0;
+  // Until a signer has chosen the run's hash (probing the key once), one file at a time.
+  for (; row < run.paths.size() && (jobs == 1 || !run.hashChoice); ++row) {
     if (workers_.stopRequested()) break;
+    ExeSignTask(run, row, &run.hashChoice);
+  }
+  if (row < run.paths.size() && !workers_.stopRequested()) {
+    std::atomic<std::size_t> next{row};
+    auto signRows = [&] {
+      // The choice is made; each signer reads its own copy of it.
+      std::optional<HashAlgorithm> hashChoice = run.hashChoice;
+      for (std::size_t mine = next++; mine < run.paths.size(); mine = next++) {
+        if (workers_.stopRequested()) break;
+        ExeSignTask(run, mine, &hashChoice);
+      }
+    };
+    std::vector<std::jthread> helpers;
+    const std::size_t wanted = std::min(jobs, run.paths.size() - row);
+    for (std::size_t i = 1; i < wanted; ++i) helpers.emplace_back(signRows);
+    signRows();
+  }
+  signRunning_ = false;
+  run.interaction.FileLoopLeft();
+}
+
+void SigningSession::ExeSignTask(Run& run, std::size_t row,
+                                 std::optional<HashAlgorithm>* hashChoice) {
+  {
     const std::string& path = run.paths[row];
     try {
       const std::string type = GetSignType(path);
@@ -228,7 +268,7 @@ void SigningSession::ExeSignTaskLoop(Run& run) {
       signer->SetKernelMode(kernelMode);
       if (kernelMode && !run.crossCertPath.empty()) signer->SetCrossCertFile(run.crossCertPath);
       signer->SetCertManager(&run.manager);
-      signer->ShareHashChoice(&run.hashChoice);
+      signer->ShareHashChoice(hashChoice);
       signer->SetTimestampProtocol(run.settings.timestampProtocol);
       run.SetTaskState(row, RowState::Signing, texts_.Get("UiTaskStateSign"),
                        run.settings.visiblePauses);
@@ -241,12 +281,10 @@ void SigningSession::ExeSignTaskLoop(Run& run) {
       else
         run.SetTaskState(row, RowState::Complete, texts_.Get("UiTaskStateComplete"), false);
     } catch (const std::exception& e) {
-      run.interaction.RowChanged(row, TaskErrorState(e), TaskErrorText(e, texts_));
+      run.SetTaskState(row, TaskErrorState(e), TaskErrorText(e, texts_), false);
       LogError("%s, %s, %s", "CGuiWnd::ExeSignTaskLoop", path.c_str(), e.what());
     }
   }
-  signRunning_ = false;
-  run.interaction.FileLoopLeft();
 }
 
 void SigningSession::ExeVerifyTaskLoop(Run& run) {
@@ -305,6 +343,15 @@ void SigningSession::RunSign(const std::vector<std::string>& paths, const SignRu
                              RunInteraction& interaction) {
   // The message line is cleared when sign is pressed, before anything else.
   interaction.MessageCleared();
+  // The trust store's files are parsed on another core while the run loads its certificate;
+  // the chain checks then find them parsed (trust stores keep what they parsed).
+  std::future<void> trustFiles;
+  try {
+    trustFiles =
+        std::async(std::launch::async, [] { static_cast<void>(BuildDefaultTrustStore()); });
+  } catch (const std::system_error&) {
+    // No thread to spare: they are parsed when first needed.
+  }
   Run run{paths, settings, interaction, {}, {}, false, {}, {}};
   {
     std::lock_guard lock(mutex_);

@@ -43,6 +43,10 @@ struct SignRunSettings {
   TimestampProtocol timestampProtocol = TimestampProtocol::Authenticode;
   bool adviseDoubleCertificate = true;  // the once-per-start advice before the first run
   bool verifyEveryFormat = false;       // verify drivers, cabinets... too (the command line)
+  // How many files are signed at once (the command line's --jobs). Rows still change in the
+  // order of each file's own steps; different files' changes interleave and may come from
+  // several threads, one call at a time. A key on a token signs one file at a time.
+  unsigned jobs = 1;
 };
 
 // The network checks of a run; empty members ask the configured services.
@@ -108,6 +112,7 @@ class SigningSession {
   bool CheckCrossCert(Run& run);
   void CheckNetwork(Run& run);
   void ExeSignTaskLoop(Run& run);
+  void ExeSignTask(Run& run, std::size_t row, std::optional<HashAlgorithm>* hashChoice);
   void ExeVirusScan(Run& run, std::size_t row);
   void ExeVerifyTaskLoop(Run& run);
   void Frame(Run& run, bool sign);

@@ -44,6 +44,33 @@ TEST_F(CliSign, SignsVerifiesAndReportsEachFile) {
   EXPECT_NE(r.out.find("the file is not signed"), std::string::npos);
 }
 
+TEST_F(CliSign, JobsSignSeveralFilesAtOnceAndPrintTheLinesInListOrder) {
+  std::vector<std::string> files;
+  std::string expected;
+  for (int i = 0; i < 5; ++i) {
+    files.push_back(env_.CopyImage("library-x64.dll", "lib" + std::to_string(i) + ".dll"));
+    expected += files.back() + ": Complete\n";
+    if (i == 2) {
+      files.push_back(env_.dir() / "notes.txt");
+      test::WriteFileBytes(files.back(), "text");
+      expected += files.back() + ": Error:File is not supported\n";
+    }
+  }
+  std::vector<std::string> args = {"sign", "--pfx", env_.rootA().pfxPath, "--jobs", "3"};
+  args.insert(args.end(), files.begin(), files.end());
+  test::CommandResult r = Cli(args);
+  EXPECT_EQ(r.exitStatus, 1) << r.err;
+  EXPECT_EQ(r.out, expected);
+
+  for (const char* refused : {"0", "65", "two", "-1", ""}) {
+    SCOPED_TRACE(refused);
+    r = Cli({"sign", "--pfx", env_.rootA().pfxPath, "--jobs", refused, files[0]});
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_EQ(r.err, "sign: --jobs must be a whole number from 1 to 64\n");
+    EXPECT_EQ(r.out, "");
+  }
+}
+
 TEST_F(CliSign, ScanHostOptionNamesTheReputationService) {
   test::ReputationServer service;
   std::string virus = env_.CopyImage("console-x64.exe", "virus.exe");

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,6 +23,17 @@ LoopbackHttpServer::LoopbackHttpServer(const std::string& certPemPath,
   Start();
 }
 
+void SetUpConnections(httplib::Server& server) {
+  // The library's own switch does not reach the sockets it accepts; they inherit the
+  // listening socket's options.
+  server.set_socket_options([](socket_t sock) {
+    const int on = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
+    ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  });
+  server.set_keep_alive_max_count(100);
+}
+
 void LoopbackHttpServer::Start() {
   if (!server_->is_valid()) throw std::runtime_error("loopback server: bad certificate or key");
 
@@ -33,6 +45,7 @@ void LoopbackHttpServer::Start() {
   };
   server_->Get(".*", dispatch);
   server_->Post(".*", dispatch);
+  SetUpConnections(*server_);
 
   port_ = server_->bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw std::runtime_error("loopback server: cannot bind 127.0.0.1");

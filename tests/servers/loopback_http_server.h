@@ -19,6 +19,11 @@
 
 namespace corvane::test {
 
+// Sets up a server's connections as production web servers do: an answer's header and body
+// leave at once instead of waiting for the client's delayed acknowledgement, and one
+// connection serves up to 100 requests.
+void SetUpConnections(httplib::Server& server);
+
 class LoopbackHttpServer {
  public:
   using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;

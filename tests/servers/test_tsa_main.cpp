@@ -22,6 +22,7 @@
 
 #include "crypto/openssl_ptr.h"
 #include "fixtures/temp_dir.h"
+#include "servers/loopback_http_server.h"
 #include "servers/timestamp_server.h"
 
 namespace {
@@ -133,6 +134,7 @@ int main(int argc, char** argv) {
 
   ::signal(SIGPIPE, SIG_IGN);
   httplib::Server server;
+  corvane::test::SetUpConnections(server);
   authority->Install(server);
   int bound = 0;
   if (port == 0) {

@@ -139,6 +139,23 @@ TEST_F(CertManagerTest, ChecksFindTheCertificateAgainAtItsSource) {
   }
 }
 
+TEST_F(CertManagerTest, ChecksSeeAFileReplacedSinceItWasLoaded) {
+  KeyedCert valid = Issue(CertSpec{}, nullptr);
+  CertSpec expiredSpec;
+  expiredSpec.notBeforeSeconds = -2 * 86400;
+  expiredSpec.notAfterSeconds = -60;
+  KeyedCert expired = Issue(expiredSpec, nullptr);
+  std::string path = WritePfx("replaced.pfx", {"pw", {valid.cert.get()}, valid.key.get()});
+  CertManager manager;
+  manager.LoadPfx(path, "pw");
+  EXPECT_FALSE(manager.IsExpired());
+  EXPECT_FALSE(manager.IsExpired()) << "asked again of the unchanged file";
+  WritePfx("replaced.pfx", {"pw", {expired.cert.get()}, expired.key.get()});
+  EXPECT_TRUE(manager.IsExpired());
+  WritePfx("replaced.pfx", {"other", {valid.cert.get()}, valid.key.get()});
+  ExpectUndefined([&] { manager.IsExpired(); });
+}
+
 TEST(CertChecks, EndOfValidityIsInclusiveToTheSecond) {
   std::time_t end = 1800000000;
   ASN1_TIME* t = ASN1_TIME_set(nullptr, end);

@@ -249,6 +249,42 @@ TEST_F(SigningSessionTest, AStopRequestLeavesTheRemainingRowsWaiting) {
   EXPECT_EQ(run.events().back(), "run ended");
 }
 
+TEST_F(SigningSessionTest, ParallelJobsSignEveryFileAndKeepEachRowsStepsInOrder) {
+  std::vector<std::string> paths;
+  for (int i = 0; i < 6; ++i)
+    paths.push_back(i % 2 ? env_.CopyImage("library-x64.dll", "lib" + std::to_string(i) + ".dll")
+                          : env_.CopyImage("console-x64.exe", "app" + std::to_string(i) + ".exe"));
+  const std::string txt = env_.dir() / "notes.txt";
+  test::WriteFileBytes(txt, "text");
+  paths.push_back(txt);
+  paths.push_back(paths[1]);  // the same file twice: its two signings run one after the other
+  NetworkChecks checks;
+  checks.isCloudReachable = [] { return true; };
+  checks.isTimestampReachable = [] { return true; };
+  checks.isFileClean = [](const std::string&) { return true; };
+  session_.SetNetworkChecks(checks);
+  SignRunSettings settings = Settings(env_.rootA());
+  settings.jobs = 4;
+  test::ScriptedInteraction run;
+  session_.RunSign(paths, settings, run);
+
+  for (std::size_t row = 0; row < paths.size(); ++row) {
+    SCOPED_TRACE(paths[row]);
+    const std::string prefix = "row " + std::to_string(row) + ":";
+    if (paths[row] == txt) {
+      EXPECT_EQ(run.state(row), "Error:File is not supported");
+      continue;
+    }
+    EXPECT_EQ(run.EventsStartingWith(prefix),
+              (std::vector<std::string>{prefix + " Waiting...", prefix + " Virus Scanning...",
+                                        prefix + " Signing...", prefix + " Complete"}));
+    const VerifyReport report = VerifyTrust(paths[row]);
+    EXPECT_TRUE(report.trusted);
+    EXPECT_TRUE(report.nested.empty());
+  }
+  EXPECT_EQ(counters_.Get("signFile"), 7);
+}
+
 TEST_F(SigningSessionTest, VerifyRunReportsPeFilesAndLeavesOthersWaiting) {
   std::string signedExe = env_.CopyImage("console-x64.exe");
   test::ScriptedInteraction sign;
