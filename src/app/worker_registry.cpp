@@ -49,7 +49,8 @@ void WorkerRegistry::WithdrawStop() {
   if (stop_.stop_requested()) stop_ = std::stop_source();
 }
 
-bool WorkerRegistry::Launch(WorkerKind kind, std::function<void(std::stop_token)> body) {
+bool WorkerRegistry::Launch(WorkerKind kind, std::function<void(std::stop_token)> body,
+                            std::function<void()> afterFinish) {
   if (!TryStart(kind)) return false;
   std::lock_guard lock(threadsMutex_);
   // Threads of earlier runs that have ended are joined here, so the list stays short.
@@ -61,13 +62,18 @@ bool WorkerRegistry::Launch(WorkerKind kind, std::function<void(std::stop_token)
   auto done = std::make_shared<std::atomic<bool>>(false);
   try {
     threads_.push_back(
-        Thread{std::thread([this, kind, done, body = std::move(body), token = StopToken()] {
+        Thread{std::thread([this, kind, done, body = std::move(body),
+                            afterFinish = std::move(afterFinish), token = StopToken()] {
                  try {
                    body(token);
                  } catch (...) {
                    // A worker reports its own outcome; nothing may escape a thread.
                  }
                  Finish(kind);
+                 try {
+                   if (afterFinish) afterFinish();
+                 } catch (...) {
+                 }
                  *done = true;
                }),
                done});

@@ -52,9 +52,11 @@ class WorkerRegistry {
   void Finish(WorkerKind kind);
 
   // Runs `body` on a thread of its own under `kind`'s busy flag, which is cleared when the body
-  // returns or throws. False (and nothing runs) when `kind` is busy already or the thread
-  // cannot be created.
-  bool Launch(WorkerKind kind, std::function<void(std::stop_token)> body);
+  // returns or throws; then `afterFinish` runs on that thread, so whoever it tells that the
+  // work has ended may start the next at once. False (and nothing runs) when `kind` is busy
+  // already or the thread cannot be created.
+  bool Launch(WorkerKind kind, std::function<void(std::stop_token)> body,
+              std::function<void()> afterFinish = {});
 
   bool IsBusy(WorkerKind kind) const;
   // True while any of the ten main-window workers runs.

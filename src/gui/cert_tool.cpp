@@ -257,7 +257,7 @@ void CCertTool::StartOperation() {
         Qt::QueuedConnection);
   };
 
-  const bool started = Workers().Launch(WorkerKind::CertTool, [=](std::stop_token) {
+  auto body = [=](std::stop_token) {
     const UiProgress progress = [post](const UiMessage& m) {
       post([m](CCertTool& tab) { tab.ShowMessage(m); });
     };
@@ -297,6 +297,8 @@ void CCertTool::StartOperation() {
       LogError("%s, %s", "CertTool::OperThread", e.what());
       post([](CCertTool& tab) { tab.lbOperRet_->clear(); });
     }
+  };
+  const bool started = Workers().Launch(WorkerKind::CertTool, body, [post] {
     post([](CCertTool& tab) { emit tab.workerFinished(); });
   });
   if (!started && !Workers().IsBusy(WorkerKind::CertTool))

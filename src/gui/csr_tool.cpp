@@ -277,7 +277,7 @@ void CCSRTool::StartGeneration() {
         Qt::QueuedConnection);
   };
   WorkerRunning(true);
-  const bool started = Workers().Launch(WorkerKind::CsrGenerate, [=](std::stop_token) {
+  auto body = [=](std::stop_token) {
     const SkinTexts& texts = CsrToolTexts();
     const UiProgress progress = [post](const UiMessage& m) {
       post([m](CCSRTool& tab) { tab.ShowMessage(m); });
@@ -300,6 +300,8 @@ void CCSRTool::StartGeneration() {
       LogError("%s, %s", "CSRTool::GenerateCSRThread", e.what());
       post([](CCSRTool& tab) { tab.ShowMessage(UiMessage::Red("UiTaskStateGenerateCSRFailed")); });
     }
+  };
+  const bool started = Workers().Launch(WorkerKind::CsrGenerate, body, [post] {
     post([](CCSRTool& tab) {
       tab.WorkerRunning(false);
       emit tab.workerFinished();
@@ -316,7 +318,7 @@ void CCSRTool::StartCheck() {
   const std::string request = U(redCSR_->toPlainText());
   QPointer<CCSRTool> self(this);
   WorkerRunning(true);
-  const bool started = Workers().Launch(WorkerKind::CsrCheck, [self, request](std::stop_token) {
+  auto body = [self, request](std::stop_token) {
     CsrCheckResult result;
     bool failed = false;
     try {
@@ -331,6 +333,14 @@ void CCSRTool::StartCheck() {
           if (!self) return;
           self->redMainCSR_->setPlainText(Q(result.resultText));
           self->ShowMessage(failed ? UiMessage::Red("UiTaskStateCheckCsrFailed") : result.message);
+        },
+        Qt::QueuedConnection);
+  };
+  const bool started = Workers().Launch(WorkerKind::CsrCheck, body, [self] {
+    QMetaObject::invokeMethod(
+        self.data(),
+        [self] {
+          if (!self) return;
           self->WorkerRunning(false);
           emit self->workerFinished();
         },

@@ -59,6 +59,8 @@ struct SigningSession::Run {
   std::optional<HashAlgorithm> hashChoice;
   // The key is on a token, whose session signs one file at a time.
   bool keyOnToken = false;
+  // False when the worker's end tells the front end, once the busy flag is free again.
+  bool announceEnd = true;
   // Files signed side by side report their rows one call at a time.
   std::mutex rowsMutex;
 
@@ -336,11 +338,21 @@ void SigningSession::Frame(Run& run, bool sign) {
     }
     LogError("%s", e.what());
   }
-  run.interaction.RunEnded();
+  if (run.announceEnd) run.interaction.RunEnded();
 }
 
 void SigningSession::RunSign(const std::vector<std::string>& paths, const SignRunSettings& settings,
                              RunInteraction& interaction) {
+  SignRun(paths, settings, interaction, true);
+}
+
+void SigningSession::RunVerify(const std::vector<std::string>& paths,
+                               const SignRunSettings& settings, RunInteraction& interaction) {
+  VerifyRun(paths, settings, interaction, true);
+}
+
+void SigningSession::SignRun(const std::vector<std::string>& paths, const SignRunSettings& settings,
+                             RunInteraction& interaction, bool announceEnd) {
   // The message line is cleared when sign is pressed, before anything else.
   interaction.MessageCleared();
   // The trust store's files are parsed on another core while the run loads its certificate;
@@ -353,6 +365,7 @@ void SigningSession::RunSign(const std::vector<std::string>& paths, const SignRu
     // No thread to spare: they are parsed when first needed.
   }
   Run run{paths, settings, interaction, {}, {}, false, {}, {}};
+  run.announceEnd = announceEnd;
   {
     std::lock_guard lock(mutex_);
     run.checks = checks_;
@@ -360,10 +373,12 @@ void SigningSession::RunSign(const std::vector<std::string>& paths, const SignRu
   Frame(run, true);
 }
 
-void SigningSession::RunVerify(const std::vector<std::string>& paths,
-                               const SignRunSettings& settings, RunInteraction& interaction) {
+void SigningSession::VerifyRun(const std::vector<std::string>& paths,
+                               const SignRunSettings& settings, RunInteraction& interaction,
+                               bool announceEnd) {
   if (paths.empty()) return;
   Run run{paths, settings, interaction, {}, {}, false, {}, {}};
+  run.announceEnd = announceEnd;
   Frame(run, false);
 }
 
@@ -372,7 +387,8 @@ bool SigningSession::StartSignRun(std::vector<std::string> paths, SignRunSetting
   return workers_.Launch(
       WorkerKind::SignVerify,
       [this, paths = std::move(paths), settings = std::move(settings),
-       &interaction](std::stop_token) { RunSign(paths, settings, interaction); });
+       &interaction](std::stop_token) { SignRun(paths, settings, interaction, false); },
+      [&interaction] { interaction.RunEnded(); });
 }
 
 bool SigningSession::StartVerifyRun(std::vector<std::string> paths, SignRunSettings settings,
@@ -382,7 +398,8 @@ bool SigningSession::StartVerifyRun(std::vector<std::string> paths, SignRunSetti
   return workers_.Launch(
       WorkerKind::SignVerify,
       [this, paths = std::move(paths), settings = std::move(settings),
-       &interaction](std::stop_token) { RunVerify(paths, settings, interaction); });
+       &interaction](std::stop_token) { VerifyRun(paths, settings, interaction, false); },
+      [&interaction] { interaction.RunEnded(); });
 }
 
 }  // namespace corvane

@@ -97,7 +97,8 @@ class SigningSession {
                  RunInteraction& interaction);
 
   // The same on a worker of its own under the sign/verify busy flag; false (and nothing runs)
-  // when a sign or verify run holds it. `interaction` must outlive the worker.
+  // when a sign or verify run holds it. `interaction` must outlive the worker. RunEnded comes
+  // once the flag is free again, so the front end may start the next run at once.
   bool StartSignRun(std::vector<std::string> paths, SignRunSettings settings,
                     RunInteraction& interaction);
   bool StartVerifyRun(std::vector<std::string> paths, SignRunSettings settings,
@@ -108,6 +109,10 @@ class SigningSession {
 
  private:
   struct Run;
+  void SignRun(const std::vector<std::string>& paths, const SignRunSettings& settings,
+               RunInteraction& interaction, bool announceEnd);
+  void VerifyRun(const std::vector<std::string>& paths, const SignRunSettings& settings,
+                 RunInteraction& interaction, bool announceEnd);
   bool CheckSignCert(Run& run);
   bool CheckCrossCert(Run& run);
   void CheckNetwork(Run& run);

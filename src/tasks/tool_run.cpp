@@ -11,7 +11,8 @@
 namespace corvane {
 
 void RunToolTask(WorkerRegistry& workers, ToolMode mode, const std::vector<std::string>& paths,
-                 const SkinTexts& texts, ToolInteraction& interaction, std::string* product) {
+                 const SkinTexts& texts, ToolInteraction& interaction, std::string* product,
+                 bool announceEnd) {
   if (product) product->clear();
   interaction.TipInfoSet("");
   interaction.RunStarted();
@@ -43,15 +44,17 @@ void RunToolTask(WorkerRegistry& workers, ToolMode mode, const std::vector<std::
     }
     LogError("%s", e.what());
   }
-  interaction.RunEnded();
+  if (announceEnd) interaction.RunEnded();
 }
 
 bool StartToolRun(WorkerRegistry& workers, ToolMode mode, std::vector<std::string> paths,
                   const SkinTexts& texts, ToolInteraction& interaction) {
-  return workers.Launch(WorkerKind::Tool, [&workers, mode, paths = std::move(paths), &texts,
-                                           &interaction](std::stop_token) {
-    RunToolTask(workers, mode, paths, texts, interaction);
-  });
+  return workers.Launch(
+      WorkerKind::Tool,
+      [&workers, mode, paths = std::move(paths), &texts, &interaction](std::stop_token) {
+        RunToolTask(workers, mode, paths, texts, interaction, nullptr, false);
+      },
+      [&interaction] { interaction.RunEnded(); });
 }
 
 }  // namespace corvane

@@ -33,10 +33,11 @@ class ToolInteraction : public RunInteraction {
 // built and stored, handed on when "Create and Sign" is selected. Outcomes go through
 // `interaction` and the run log; nothing is raised. Returns the stored product's path through
 // `product` (empty when nothing was stored). The caller holds the CAB/CAT busy flag
-// (StartToolRun does).
+// (StartToolRun does). Without `announceEnd` the caller tells RunEnded itself: StartToolRun
+// does once the flag is free, so the window may start the next run at once.
 void RunToolTask(WorkerRegistry& workers, ToolMode mode, const std::vector<std::string>& paths,
                  const SkinTexts& texts, ToolInteraction& interaction,
-                 std::string* product = nullptr);
+                 std::string* product = nullptr, bool announceEnd = true);
 
 // The same on a worker of its own under the CAB/CAT busy flag; false (and nothing runs) when
 // a tool run holds it. `texts` and `interaction` must outlive the worker.

@@ -78,6 +78,22 @@ TEST(WorkerRegistryConcurrency, WindowThreadsAreNotWaitedForAndAThrowingWorkerIs
   EXPECT_FALSE(workers.IsBusy(WorkerKind::Feedback));
 }
 
+// Whoever learns that a run ended may start the next one at once.
+TEST(WorkerRegistryConcurrency, TheEndIsToldOnceTheFlagIsFree) {
+  WorkerRegistry workers;
+  for (int round = 0; round < 20; ++round) {
+    std::atomic<bool> nextStarted{false};
+    ASSERT_TRUE(workers.Launch(
+        WorkerKind::SignVerify, [](std::stop_token) { std::this_thread::sleep_for(1ms); },
+        [&] {
+          nextStarted = workers.Launch(WorkerKind::SignVerify, [](std::stop_token) {});
+        }));
+    workers.JoinAll();
+    EXPECT_TRUE(nextStarted) << round;
+    workers.JoinAll();
+  }
+}
+
 TEST(FileListConcurrency, AppendsWhileARunReadsAndReportsAreSafe) {
   FileList list;
   list.Merge({"/a.exe", "/b.exe", "/A.exe", "/a.exe"});
