@@ -10,17 +10,13 @@
 #include <thread>
 
 #include "app/cmd_line_parser.h"
-#include "app/data_locations.h"
-#include "app/file_publish.h"
-#include "app/process_start.h"
-#include "app/program_dir.h"
+#include "base/data_locations.h"
+#include "base/file_publish.h"
+#include "base/process_start.h"
+#include "base/program_dir.h"
 
 namespace corvane {
 namespace {
-
-constexpr ProgramFiles kWindowFiles{"corvanecode", "corvanecode.exe", kUpdateLeftoverName};
-constexpr ProgramFiles kCliFiles{"corvanecode-cli", "corvanecode-cli.exe",
-                                 "corvanecode-cli.new.exe"};
 
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -62,10 +58,6 @@ void PlaceOtherPrograms(const std::string& directory, Program self, bool keep) {
 
 }  // namespace
 
-const ProgramFiles& FilesOf(Program program) {
-  return program == Program::Window ? kWindowFiles : kCliFiles;
-}
-
 std::string CommandLineFromArguments(int argc, char** argv) {
   std::string line;
   for (int i = 0; i < argc; ++i) {
@@ -77,10 +69,6 @@ std::string CommandLineFromArguments(int argc, char** argv) {
     }
   }
   return line;
-}
-
-std::string HandOffArgument(const std::string& executablePath) {
-  return std::string("/") + kHandOffKey + ":\"" + executablePath + "\"";
 }
 
 bool HandleUpdateHandOff(const std::string& commandLine, Program self) {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-#include "app/status.h"
+#include "base/status.h"
 
 namespace corvane {
 namespace {

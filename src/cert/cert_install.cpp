@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "cert/cert_checks.h"
 #include "cert/cert_decode.h"
 #include "crypto/trust_store.h"

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "cert/cert_checks.h"
 #include "cert/chain_completion.h"
 #include "cert/chain_from_signature.h"

@@ -5,7 +5,7 @@
 #include <random>
 #include <set>
 
-#include "app/trace.h"
+#include "base/trace.h"
 #include "cert/cert_checks.h"
 #include "cert/cert_decode.h"
 #include "crypto/x509_names.h"

@@ -2,7 +2,7 @@
 
 #include <openssl/pkcs12.h>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "cert/cert_decode.h"
 
 namespace corvane {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/data_locations.h"
+#include "base/data_locations.h"
 #include "cert/cert_decode.h"
 #include "crypto/openssl_ptr.h"
 

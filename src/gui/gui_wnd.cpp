@@ -16,7 +16,7 @@
 #include <QTreeView>
 #include <QWindow>
 
-#include "app/worker_registry.h"
+#include "base/worker_registry.h"
 #include "gui/gui_texts.h"
 #include "gui/skin_loader.h"
 #include "gui/tip_wnd.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "crypto/openssl_ptr.h"
 #include "formats/cab/cab_image.h"
 #include "formats/catalog/catalog_file.h"

@@ -10,9 +10,9 @@
 #include <functional>
 #include <future>
 
-#include "app/file_publish.h"
-#include "app/status.h"
-#include "app/trace.h"
+#include "base/file_publish.h"
+#include "base/status.h"
+#include "base/trace.h"
 #include "cert/cert_manager.h"
 #include "crypto/signed_message.h"
 #include "formats/catalog/catalog_io.h"

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/run_log.h"
-#include "app/status.h"
-#include "app/trace.h"
+#include "base/run_log.h"
+#include "base/status.h"
+#include "base/trace.h"
 #include "cert/builtin_certs.h"
 #include "cert/cert_decode.h"
 #include "crypto/signed_message.h"

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "app/run_log.h"
+#include "base/run_log.h"
 #include "cert/cert_decode.h"
 
 namespace corvane {

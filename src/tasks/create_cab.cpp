@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/run_log.h"
-#include "app/status.h"
+#include "base/run_log.h"
+#include "base/status.h"
 #include "formats/cab/cab_compress.h"
 #include "tasks/task_texts.h"
 #include "tasks/tool_files.h"

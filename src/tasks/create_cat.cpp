@@ -9,10 +9,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/file_publish.h"
-#include "app/run_log.h"
-#include "app/status.h"
-#include "app/utf8.h"
+#include "base/file_publish.h"
+#include "base/run_log.h"
+#include "base/status.h"
+#include "base/utf8.h"
 #include "formats/catalog/catalog_file.h"
 #include "sign/catalog_member.h"
 #include "tasks/task_texts.h"

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/run_log.h"
-#include "app/status.h"
+#include "base/run_log.h"
+#include "base/status.h"
 #include "cert/chain_warning.h"
 #include "net/cloud_scan.h"
 #include "sign/authenticode_verifier.h"

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/file_publish.h"
+#include "base/file_publish.h"
 
 namespace corvane {
 namespace {

@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/language.h"
+#include "base/language.h"
 #include "cert/store_selection.h"
 #include "crypto/x509_names.h"
 #include "fixtures/scoped_env.h"

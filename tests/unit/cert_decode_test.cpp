@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "fixtures/temp_dir.h"
 #include "fixtures/test_pki.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "crypto/x509_names.h"
 #include "fixtures/pkcs7_samples.h"
 

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/program_dir.h"
-#include "app/worker_registry.h"
+#include "base/program_dir.h"
+#include "base/worker_registry.h"
 #include "fixtures/temp_dir.h"
 #include "net/server_hosts.h"
 #include "net/stat_comm.h"

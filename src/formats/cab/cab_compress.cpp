@@ -11,7 +11,7 @@
 #include <ctime>
 #include <filesystem>
 
-#include "app/utf8.h"
+#include "base/utf8.h"
 
 namespace corvane::Cabinet {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/file_publish.h"
+#include "base/file_publish.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

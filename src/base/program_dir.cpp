@@ -1,4 +1,4 @@
-#include "app/program_dir.h"
+#include "base/program_dir.h"
 
 #include <unistd.h>
 
