@@ -9,7 +9,7 @@
 
 #include "base/status.h"
 #include "cert/cert_checks.h"
-#include "cert/cert_decode.h"
+#include "crypto/cert_decode.h"
 #include "crypto/trust_store.h"
 #include "crypto/x509_names.h"
 

@@ -110,7 +110,7 @@ void CertManager::BuildChain() {
   if (fromPfx_) {
     ChainFromPfxStore(chain_, certificate_.get(), pfxStore_->certificates);
   } else {
-    ChainFromSignature(chain_, certificate_.get(), key_.get(),
+    ChainFromSignature(chain_, certificate_.get(),
                        store_ ? store_->ChainCertificates() : std::vector<X509Ptr>{});
   }
   if (chain_.empty()) ChainFromAia(chain_, certificate_.get(), downloader_, TempDirectory());

@@ -3,7 +3,7 @@
 #include <openssl/pkcs12.h>
 
 #include "base/status.h"
-#include "cert/cert_decode.h"
+#include "crypto/cert_decode.h"
 
 namespace corvane {
 namespace {

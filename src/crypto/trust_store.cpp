@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "base/data_locations.h"
-#include "cert/cert_decode.h"
+#include "crypto/cert_decode.h"
 #include "crypto/openssl_ptr.h"
 
 namespace corvane {

@@ -9,7 +9,7 @@
 #include "base/status.h"
 #include "base/trace.h"
 #include "cert/builtin_certs.h"
-#include "cert/cert_decode.h"
+#include "crypto/cert_decode.h"
 #include "crypto/signed_message.h"
 #include "crypto/x509_names.h"
 #include "formats/cab/cab_image.h"

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "base/run_log.h"
-#include "cert/cert_decode.h"
+#include "crypto/cert_decode.h"
 
 namespace corvane {
 namespace {

@@ -7,7 +7,7 @@
 #include "base/program_dir.h"
 #include "base/status.h"
 #include "base/window_keys.h"
-#include "cert/cert_decode.h"
+#include "crypto/cert_decode.h"
 #include "crypto/signed_message.h"
 #include "crypto/x509_names.h"
 #include "fixtures/scoped_env.h"

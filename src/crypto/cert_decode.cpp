@@ -1,4 +1,4 @@
-#include "cert/cert_decode.h"
+#include "crypto/cert_decode.h"
 
 #include <openssl/evp.h>
 
