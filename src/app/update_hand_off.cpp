@@ -12,21 +12,12 @@
 #include "app/cmd_line_parser.h"
 #include "base/data_locations.h"
 #include "base/file_publish.h"
+#include "base/paths.h"
 #include "base/process_start.h"
 #include "base/program_dir.h"
 
 namespace corvane {
 namespace {
-
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 mode_t ProgramMode(const std::string& path) {
   struct stat existing;
@@ -80,9 +71,9 @@ bool HandleUpdateHandOff(const std::string& commandLine, Program self) {
   // Only the downloaded updater hands off; any other program given "/path:" starts normally
   // instead of overwriting the file it names.
   const std::string executable = RunningExecutablePath();
-  if (NameOf(executable) != FilesOf(self).leftoverName) return false;
+  if (FileNameOf(executable) != FilesOf(self).leftoverName) return false;
   for (Program other : kPrograms) {
-    if (other != self && NameOf(*target) == FilesOf(other).installedName) return false;
+    if (other != self && FileNameOf(*target) == FilesOf(other).installedName) return false;
   }
   const std::string directory = DirectoryOf(*target);
   if (InstallKindOf(directory) == InstallKind::Installed) return false;

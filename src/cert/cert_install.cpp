@@ -5,8 +5,8 @@
 #include <openssl/pkcs7.h>
 
 #include <filesystem>
-#include <fstream>
 
+#include "base/file_publish.h"
 #include "base/status.h"
 #include "cert/cert_checks.h"
 #include "crypto/cert_decode.h"
@@ -106,20 +106,7 @@ bool FileHolds(const std::string& path, const std::string& content) {
 void WriteFileAtomically(const std::string& path, const std::string& content) {
   std::error_code ec;
   fs::create_directories(fs::path(path).parent_path(), ec);
-  std::string temporary = path + ".part";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << content;
-    if (!out.flush()) {
-      fs::remove(temporary, ec);
-      RaiseStatus(StatusCode::Undefined);
-    }
-  }
-  fs::rename(temporary, path, ec);
-  if (ec) {
-    fs::remove(temporary, ec);
-    RaiseStatus(StatusCode::Undefined);
-  }
+  if (!PublishFile(path, content, NewFileMode())) RaiseStatus(StatusCode::Undefined);
 }
 
 }  // namespace

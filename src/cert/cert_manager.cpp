@@ -1,7 +1,6 @@
 #include "cert/cert_manager.h"
 
-#include <filesystem>
-
+#include "base/paths.h"
 #include "base/status.h"
 #include "cert/cert_checks.h"
 #include "cert/chain_completion.h"
@@ -14,12 +13,6 @@ namespace corvane {
 namespace {
 
 constexpr char kMyStore[] = "My";
-
-std::string TempDirectory() {
-  std::error_code ec;
-  std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-  return ec ? std::string("/tmp") : dir.string();
-}
 
 }  // namespace
 
@@ -113,7 +106,7 @@ void CertManager::BuildChain() {
     ChainFromSignature(chain_, certificate_.get(),
                        store_ ? store_->ChainCertificates() : std::vector<X509Ptr>{});
   }
-  if (chain_.empty()) ChainFromAia(chain_, certificate_.get(), downloader_, TempDirectory());
+  if (chain_.empty()) ChainFromAia(chain_, certificate_.get(), downloader_, TemporaryDirectory());
   std::vector<X509Ptr> sourceCerts;
   if (fromPfx_) {
     for (const X509Ptr& cert : pfxStore_->certificates) sourceCerts.push_back(UpRef(cert.get()));

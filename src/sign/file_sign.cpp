@@ -11,6 +11,7 @@
 #include <future>
 
 #include "base/file_publish.h"
+#include "base/paths.h"
 #include "base/status.h"
 #include "base/trace.h"
 #include "cert/cert_manager.h"
@@ -35,12 +36,6 @@ bool ClearReadOnly(const std::string& path) {
   if (::stat(path.c_str(), &st) != 0) return false;
   if (st.st_mode & S_IWUSR) return true;
   return ::chmod(path.c_str(), (st.st_mode | S_IWUSR) & 07777) == 0;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 }  // namespace

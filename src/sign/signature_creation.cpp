@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 
+#include "base/paths.h"
 #include "base/run_log.h"
 #include "base/status.h"
 #include "base/trace.h"
@@ -70,9 +70,7 @@ void CheckResult(std::uint32_t code) {
 }
 
 TempFileForSign::TempFileForSign() {
-  std::error_code ec;
-  std::string dir = std::filesystem::temp_directory_path(ec).string();
-  if (ec || dir.empty()) dir = "/tmp";
+  std::string dir = TemporaryDirectory();
   if (dir.back() != '/') dir += '/';
   std::string pattern = dir + kProbeFilePrefix + "XXXXXX";
   int fd = ::mkstemp(pattern.data());

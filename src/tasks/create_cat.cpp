@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "base/file_publish.h"
+#include "base/paths.h"
 #include "base/run_log.h"
 #include "base/status.h"
 #include "base/utf8.h"
@@ -19,11 +20,6 @@
 
 namespace corvane {
 namespace {
-
-std::string FileNameOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
