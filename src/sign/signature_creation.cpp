@@ -32,11 +32,7 @@ bool SignerTimeStampEx(const std::string& path, std::string& blob, TimestampProt
   try {
     std::unique_ptr<SubjectFormat> format = DetectSubjectFormat(path);
     if (!format) return false;
-    // A PE image or installer package gets its final signature from the embedder right after
-    // this; rewriting it here too would cost one more pass over the image's checksum or one
-    // more edit of the package.
-    if (format->kind() != SubjectKind::PeImage && format->kind() != SubjectKind::InstallerPackage)
-      format->WriteSignature(path, *stamped);
+    if (!format->SignatureWrittenByEmbedder()) format->WriteSignature(path, *stamped);
   } catch (const std::exception&) {
     return false;
   }
