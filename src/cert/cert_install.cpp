@@ -161,7 +161,13 @@ bool IsPkcs7SignedMessage(std::string_view bytes) {
 }
 
 std::vector<InstallItem> PlanInstallFromFile(const std::string& path, KeyStore* store) {
-  return PlanInstall(CertificatesFromInput(ReadWholeFile(path)), store);
+  std::string bytes;
+  try {
+    bytes = ReadWholeFile(path);
+  } catch (const CryptoError&) {
+    RaiseStatus(StatusCode::Undefined);
+  }
+  return PlanInstall(CertificatesFromInput(bytes), store);
 }
 
 std::vector<InstallItem> PlanInstallFromText(const std::string& text, KeyStore* store) {

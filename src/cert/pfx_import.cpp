@@ -95,7 +95,13 @@ PfxStore ImportPfxBytes(const std::string& bytes, const std::string& password) {
 }
 
 PfxStore ImportPfx(const std::string& path, const std::string& password) {
-  return ImportPfxBytes(ReadWholeFile(path), password);
+  std::string bytes;
+  try {
+    bytes = ReadWholeFile(path);
+  } catch (const CryptoError&) {
+    RaiseStatus(StatusCode::Undefined);
+  }
+  return ImportPfxBytes(bytes, password);
 }
 
 bool KeySignsForCertificate(X509* cert, EVP_PKEY* key) {

@@ -165,7 +165,13 @@ std::string MsFileSign::CreateSignature(const std::string& workingCopy, bool& ti
   Trace(("MssignApiSigLen:" + std::to_string(blob.size())).c_str());
   blob = AddCertificates(blob, ownCaIssued_, chineseNamedRoot_, manager_->chain());
   if (kernelMode_) blob = AddKernelCrossCertificates(blob, crossCertFile_, chineseNamedRoot_);
-  if (append_) blob = NestSignature(previous, blob);
+  if (append_) {
+    try {
+      blob = NestSignature(previous, blob);
+    } catch (const CryptoError&) {
+      RaiseStatus(StatusCode::Undefined);
+    }
+  }
   EmbedSignedData(workingCopy, blob);
   return blob;
 }

@@ -149,23 +149,31 @@ std::string ReadEmbeddedSignature(const std::string& path) {
 
 std::string AddCertificates(const std::string& blob, bool ownCaIssued, bool chineseNamedRoot,
                             const ChainList& chain) {
-  SignedMessage message = SignedMessage::Decode(blob);
-  if (ownCaIssued) AddBuiltin(message, chineseNamedRoot ? kRootBCrossSigned : kRootACrossSigned);
-  for (const ChainCert& entry : chain)
-    if (AddCertToSignature(message, entry.encoded)) Trace("add cert to sig:");
-  return message.Encode();
+  try {
+    SignedMessage message = SignedMessage::Decode(blob);
+    if (ownCaIssued) AddBuiltin(message, chineseNamedRoot ? kRootBCrossSigned : kRootACrossSigned);
+    for (const ChainCert& entry : chain)
+      if (AddCertToSignature(message, entry.encoded)) Trace("add cert to sig:");
+    return message.Encode();
+  } catch (const CryptoError&) {
+    RaiseStatus(StatusCode::Undefined);
+  }
 }
 
 std::string AddKernelCrossCertificates(const std::string& blob, const std::string& crossCertFile,
                                        bool chineseNamedRoot) {
-  SignedMessage message = SignedMessage::Decode(blob);
-  if (crossCertFile.empty()) {
-    AddBuiltin(message, kPartnerKernelCross);
-    AddBuiltin(message, chineseNamedRoot ? kRootBKernelCross : kRootAKernelCross);
-  } else {
-    AddCertToSignature(message, CertDer(CertFromFile(crossCertFile).get()));
+  try {
+    SignedMessage message = SignedMessage::Decode(blob);
+    if (crossCertFile.empty()) {
+      AddBuiltin(message, kPartnerKernelCross);
+      AddBuiltin(message, chineseNamedRoot ? kRootBKernelCross : kRootAKernelCross);
+    } else {
+      AddCertToSignature(message, CertDer(CertFromFile(crossCertFile).get()));
+    }
+    return message.Encode();
+  } catch (const CryptoError&) {
+    RaiseStatus(StatusCode::Undefined);
   }
-  return message.Encode();
 }
 
 }  // namespace corvane
