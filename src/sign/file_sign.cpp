@@ -159,8 +159,8 @@ std::string MsFileSign::CreateSignature(const std::string& workingCopy, bool& ti
   }
   BeforeSigning(workingCopy);
   SignerCertificate signer{manager_->certificate(), manager_->privateKey(), {}, false};
-  std::string blob =
-      PlatformSign(signer, workingCopy, timestampOk, protocol_, ChosenHashAlgorithm());
+  std::string blob = PlatformSign(signer, workingCopy, timestampOk, protocol_,
+                                  ChosenHashAlgorithm(), FreshSignatureWrite());
   platformSignatureLength_ = static_cast<std::uint32_t>(blob.size());
   Trace(("MssignApiSigLen:" + std::to_string(blob.size())).c_str());
   blob = AddCertificates(blob, ownCaIssued_, chineseNamedRoot_, manager_->chain());

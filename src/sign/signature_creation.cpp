@@ -25,14 +25,15 @@ constexpr char kProbeFilePrefix[] = "corvanetempfile.cab.";
 
 // Adds the timestamp to the signature in the file; false leaves file and blob unchanged.
 bool SignerTimeStampEx(const std::string& path, std::string& blob, TimestampProtocol protocol,
-                       HashAlgorithm algorithm) {
+                       HashAlgorithm algorithm, SignatureWrite write) {
   std::optional<std::string> stamped =
       AddTimestampFromHosts(blob, protocol == TimestampProtocol::Rfc3161, HashMd(algorithm));
   if (!stamped) return false;
   try {
     std::unique_ptr<SubjectFormat> format = DetectSubjectFormat(path);
     if (!format) return false;
-    if (!format->SignatureWrittenByEmbedder()) format->WriteSignature(path, *stamped);
+    if (write == SignatureWrite::IntoFile && !format->SignatureWrittenByEmbedder())
+      format->WriteSignature(path, *stamped);
   } catch (const std::exception&) {
     return false;
   }
@@ -123,12 +124,13 @@ std::string PlatformSign(const SignerCertificate& signer, const std::string& pat
 }
 
 std::string PlatformSign(const SignerCertificate& signer, const std::string& path, bool& timestamp,
-                         TimestampProtocol protocol, HashAlgorithm algorithm) {
+                         TimestampProtocol protocol, HashAlgorithm algorithm,
+                         SignatureWrite write) {
   std::string blob;
-  std::uint32_t code = SignerSignEx(path, signer, algorithm, blob);
+  std::uint32_t code = SignerSignEx(path, signer, algorithm, blob, write);
   CheckResult(code);
   if (code != 0 || blob.empty()) RaiseStatus(StatusCode::SignFileFailed);
-  if (timestamp) timestamp = SignerTimeStampEx(path, blob, protocol, algorithm);
+  if (timestamp) timestamp = SignerTimeStampEx(path, blob, protocol, algorithm, write);
   return blob;
 }
 
