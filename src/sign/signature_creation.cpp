@@ -29,13 +29,16 @@ bool SignerTimeStampEx(const std::string& path, std::string& blob, TimestampProt
   std::optional<std::string> stamped =
       AddTimestampFromHosts(blob, protocol == TimestampProtocol::Rfc3161, HashMd(algorithm));
   if (!stamped) return false;
-  try {
-    std::unique_ptr<SubjectFormat> format = DetectSubjectFormat(path);
-    if (!format) return false;
-    if (write == SignatureWrite::IntoFile && !format->SignatureWrittenByEmbedder())
-      format->WriteSignature(path, *stamped);
-  } catch (const std::exception&) {
-    return false;
+  // Left to the embedder, the file is neither written nor opened again here: the signing
+  // found its format in this file just before.
+  if (write == SignatureWrite::IntoFile) {
+    try {
+      std::unique_ptr<SubjectFormat> format = DetectSubjectFormat(path);
+      if (!format) return false;
+      if (!format->SignatureWrittenByEmbedder()) format->WriteSignature(path, *stamped);
+    } catch (const std::exception&) {
+      return false;
+    }
   }
   blob = std::move(*stamped);
   return true;
