@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "cert/cert_decode.h"
+#include "crypto/cert_decode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   try {

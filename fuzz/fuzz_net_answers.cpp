@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "net/cloud_scan.h"
 #include "net/error_lines.h"
 #include "net/stat_comm.h"

@@ -10,27 +10,14 @@
 #include <thread>
 
 #include "app/cmd_line_parser.h"
-#include "app/data_locations.h"
-#include "app/file_publish.h"
-#include "app/process_start.h"
-#include "app/program_dir.h"
+#include "base/data_locations.h"
+#include "base/file_publish.h"
+#include "base/paths.h"
+#include "base/process_start.h"
+#include "base/program_dir.h"
 
 namespace corvane {
 namespace {
-
-constexpr ProgramFiles kWindowFiles{"corvanecode", "corvanecode.exe", kUpdateLeftoverName};
-constexpr ProgramFiles kCliFiles{"corvanecode-cli", "corvanecode-cli.exe",
-                                 "corvanecode-cli.new.exe"};
-
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 mode_t ProgramMode(const std::string& path) {
   struct stat existing;
@@ -62,10 +49,6 @@ void PlaceOtherPrograms(const std::string& directory, Program self, bool keep) {
 
 }  // namespace
 
-const ProgramFiles& FilesOf(Program program) {
-  return program == Program::Window ? kWindowFiles : kCliFiles;
-}
-
 std::string CommandLineFromArguments(int argc, char** argv) {
   std::string line;
   for (int i = 0; i < argc; ++i) {
@@ -79,10 +62,6 @@ std::string CommandLineFromArguments(int argc, char** argv) {
   return line;
 }
 
-std::string HandOffArgument(const std::string& executablePath) {
-  return std::string("/") + kHandOffKey + ":\"" + executablePath + "\"";
-}
-
 bool HandleUpdateHandOff(const std::string& commandLine, Program self) {
   if (commandLine.empty()) return false;
   const std::optional<std::string> target = CCmdLineParser(commandLine).GetVal(kHandOffKey);
@@ -92,9 +71,9 @@ bool HandleUpdateHandOff(const std::string& commandLine, Program self) {
   // Only the downloaded updater hands off; any other program given "/path:" starts normally
   // instead of overwriting the file it names.
   const std::string executable = RunningExecutablePath();
-  if (NameOf(executable) != FilesOf(self).leftoverName) return false;
+  if (FileNameOf(executable) != FilesOf(self).leftoverName) return false;
   for (Program other : kPrograms) {
-    if (other != self && NameOf(*target) == FilesOf(other).installedName) return false;
+    if (other != self && FileNameOf(*target) == FilesOf(other).installedName) return false;
   }
   const std::string directory = DirectoryOf(*target);
   if (InstallKindOf(directory) == InstallKind::Installed) return false;

@@ -9,31 +9,13 @@
 
 #include <string>
 
+#include "base/program_files.h"
+
 namespace corvane {
-
-enum class Program { Window, Cli };
-
-// The window's names, then the command line's.
-struct ProgramFiles {
-  const char* installedName;  // "corvanecode", "corvanecode-cli"
-  const char* downloadName;   // on the download server: "corvanecode.exe", "corvanecode-cli.exe"
-  const char* leftoverName;   // beside it: "corvanecode.new.exe", "corvanecode-cli.new.exe"
-};
-
-inline constexpr Program kPrograms[] = {Program::Window, Program::Cli};
-const ProgramFiles& FilesOf(Program program);
-
-// The window's new executable, beside it, and the key of the hand-off argument.
-inline constexpr const char* kUpdateLeftoverName = "corvanecode.new.exe";
-inline constexpr const char* kHandOffKey = "path";
 
 // The command line of this process as one text, the form CCmdLineParser reads: the program
 // quoted, then each argument as given, separated by spaces.
 std::string CommandLineFromArguments(int argc, char** argv);
-
-// "/path:" followed by `executablePath` in double quotes, so that a path with spaces arrives
-// whole.
-std::string HandOffArgument(const std::string& executablePath);
 
 // True when this process performed a hand-off and must end at once. It does so only when it
 // runs as the downloaded new executable of `self` ("<program>.new.exe"), `commandLine` names

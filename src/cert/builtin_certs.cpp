@@ -1,7 +1,7 @@
 #include "cert/builtin_certs.h"
 
-#include "app/resources.h"
-#include "app/status.h"
+#include "base/resources.h"
+#include "base/status.h"
 
 namespace corvane {
 

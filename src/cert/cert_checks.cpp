@@ -2,7 +2,7 @@
 
 #include <openssl/x509v3.h>
 
-#include "app/status.h"
+#include "base/status.h"
 
 namespace corvane {
 

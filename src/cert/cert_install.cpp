@@ -5,11 +5,11 @@
 #include <openssl/pkcs7.h>
 
 #include <filesystem>
-#include <fstream>
 
-#include "app/status.h"
+#include "base/file_publish.h"
+#include "base/status.h"
 #include "cert/cert_checks.h"
-#include "cert/cert_decode.h"
+#include "crypto/cert_decode.h"
 #include "crypto/trust_store.h"
 #include "crypto/x509_names.h"
 
@@ -106,20 +106,7 @@ bool FileHolds(const std::string& path, const std::string& content) {
 void WriteFileAtomically(const std::string& path, const std::string& content) {
   std::error_code ec;
   fs::create_directories(fs::path(path).parent_path(), ec);
-  std::string temporary = path + ".part";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << content;
-    if (!out.flush()) {
-      fs::remove(temporary, ec);
-      RaiseStatus(StatusCode::Undefined);
-    }
-  }
-  fs::rename(temporary, path, ec);
-  if (ec) {
-    fs::remove(temporary, ec);
-    RaiseStatus(StatusCode::Undefined);
-  }
+  if (!PublishFile(path, content, NewFileMode())) RaiseStatus(StatusCode::Undefined);
 }
 
 }  // namespace
@@ -174,7 +161,13 @@ bool IsPkcs7SignedMessage(std::string_view bytes) {
 }
 
 std::vector<InstallItem> PlanInstallFromFile(const std::string& path, KeyStore* store) {
-  return PlanInstall(CertificatesFromInput(ReadWholeFile(path)), store);
+  std::string bytes;
+  try {
+    bytes = ReadWholeFile(path);
+  } catch (const CryptoError&) {
+    RaiseStatus(StatusCode::Undefined);
+  }
+  return PlanInstall(CertificatesFromInput(bytes), store);
 }
 
 std::vector<InstallItem> PlanInstallFromText(const std::string& text, KeyStore* store) {

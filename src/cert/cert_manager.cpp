@@ -1,13 +1,12 @@
 #include "cert/cert_manager.h"
 
-#include <filesystem>
-
-#include "app/status.h"
+#include "base/paths.h"
+#include "base/status.h"
 #include "cert/cert_checks.h"
-#include "cert/cert_decode.h"
 #include "cert/chain_completion.h"
 #include "cert/chain_from_signature.h"
 #include "cert/own_ca.h"
+#include "crypto/cert_decode.h"
 #include "crypto/x509_names.h"
 #include "net/communicator.h"
 
@@ -15,12 +14,6 @@ namespace corvane {
 namespace {
 
 constexpr char kMyStore[] = "My";
-
-std::string TempDirectory() {
-  std::error_code ec;
-  std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-  return ec ? std::string("/tmp") : dir.string();
-}
 
 }  // namespace
 
@@ -132,10 +125,10 @@ void CertManager::BuildChain() {
   if (fromPfx_) {
     ChainFromPfxStore(chain_, certificate_.get(), pfxStore_->certificates);
   } else {
-    ChainFromSignature(chain_, certificate_.get(), key_.get(),
+    ChainFromSignature(chain_, certificate_.get(),
                        store_ ? store_->ChainCertificates() : std::vector<X509Ptr>{});
   }
-  if (chain_.empty()) ChainFromAia(chain_, certificate_.get(), downloader_, TempDirectory());
+  if (chain_.empty()) ChainFromAia(chain_, certificate_.get(), downloader_, TemporaryDirectory());
   std::vector<X509Ptr> sourceCerts;
   if (fromPfx_) {
     for (const X509Ptr& cert : pfxStore_->certificates) sourceCerts.push_back(UpRef(cert.get()));

@@ -5,9 +5,9 @@
 #include <random>
 #include <set>
 
-#include "app/trace.h"
+#include "base/trace.h"
 #include "cert/cert_checks.h"
-#include "cert/cert_decode.h"
+#include "crypto/cert_decode.h"
 #include "crypto/x509_names.h"
 
 namespace corvane {

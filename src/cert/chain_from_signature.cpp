@@ -2,10 +2,8 @@
 
 #include <openssl/x509_vfy.h>
 
-#include "crypto/signed_message.h"
 #include "crypto/trust_store.h"
 #include "crypto/x509_names.h"
-#include "sign/signature_creation.h"
 
 namespace corvane {
 namespace {
@@ -45,20 +43,14 @@ std::vector<X509Ptr> AddChainCertificates(X509* cert, const std::vector<X509Ptr>
   return chain;
 }
 
-void ChainFromSignature(ChainList& chain, X509* cert, EVP_PKEY* key,
-                        const std::vector<X509Ptr>& storeCerts) {
+void ChainFromSignature(ChainList& chain, X509* cert, const std::vector<X509Ptr>& storeCerts) {
   chain.clear();
-  std::vector<X509Ptr> issuers = AddChainCertificates(cert, storeCerts);
-  SignerCertificate signer{cert, key, {}, true};
-  for (const X509Ptr& issuer : issuers) signer.chain.push_back(issuer.get());
-  TempFileForSign cabinet;
-  bool timestamp = false;
-  std::string blob = PlatformSign(signer, cabinet.path(), timestamp);
-  for (const std::string& der : SignedMessage::Decode(blob).Certificates()) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(der.data());
-    X509Ptr entry(d2i_X509(nullptr, &bytes, static_cast<long>(der.size())));
-    if (entry) chain.push_back(MakeChainCert(entry.get()));
-  }
+  // The certificates a signature made with the chain policy carries, in message order: the
+  // signing certificate, then the issuers the policy adds. Building them directly gives the
+  // same list without signing anything.
+  chain.push_back(MakeChainCert(cert));
+  for (const X509Ptr& issuer : AddChainCertificates(cert, storeCerts))
+    chain.push_back(MakeChainCert(issuer.get()));
   OrderChain(chain, IssuerDisplayName(cert), SubjectDisplayName(cert));
 }
 

@@ -1,6 +1,6 @@
 // The chain of a store certificate, as the signing service's add-chain policy puts it into a
-// probe signature: built from the store's own certificates, the user's intermediate store
-// and the trust store, then read back from the signature in message order.
+// signature: built from the store's own certificates, the user's intermediate store and the
+// trust store, in the signature's certificate order.
 #pragma once
 
 #include <vector>
@@ -14,9 +14,8 @@ namespace corvane {
 // found, whether or not they end in a trusted root.
 std::vector<X509Ptr> AddChainCertificates(X509* cert, const std::vector<X509Ptr>& storeCerts);
 
-// Signs the probe cabinet with the chain policy and no timestamp, lists the signature's
-// certificates, then orders them. Any failure of the probe signature is raised as it is.
-void ChainFromSignature(ChainList& chain, X509* cert, EVP_PKEY* key,
-                        const std::vector<X509Ptr>& storeCerts);
+// Lists the certificates a signature with the chain policy would carry (the certificate
+// itself, then AddChainCertificates), then orders them.
+void ChainFromSignature(ChainList& chain, X509* cert, const std::vector<X509Ptr>& storeCerts);
 
 }  // namespace corvane

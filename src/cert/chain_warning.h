@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "app/language.h"
+#include "base/language.h"
 
 namespace corvane {
 

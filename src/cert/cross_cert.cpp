@@ -3,7 +3,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "cert/cert_decode.h"
+#include "crypto/cert_decode.h"
 #include "crypto/x509_names.h"
 
 namespace corvane {

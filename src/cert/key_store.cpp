@@ -13,7 +13,7 @@
 #include <mutex>
 #include <set>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "crypto/x509_names.h"
 
 namespace corvane {

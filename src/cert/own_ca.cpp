@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "app/status.h"
-#include "app/utf8.h"
+#include "base/status.h"
+#include "base/utf8.h"
 #include "crypto/x509_names.h"
 
 namespace corvane {

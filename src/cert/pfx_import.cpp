@@ -2,8 +2,8 @@
 
 #include <openssl/pkcs12.h>
 
-#include "app/status.h"
-#include "cert/cert_decode.h"
+#include "base/status.h"
+#include "crypto/cert_decode.h"
 
 namespace corvane {
 namespace {
@@ -95,7 +95,13 @@ PfxStore ImportPfxBytes(const std::string& bytes, const std::string& password) {
 }
 
 PfxStore ImportPfx(const std::string& path, const std::string& password) {
-  return ImportPfxBytes(ReadWholeFile(path), password);
+  std::string bytes;
+  try {
+    bytes = ReadWholeFile(path);
+  } catch (const CryptoError&) {
+    RaiseStatus(StatusCode::Undefined);
+  }
+  return ImportPfxBytes(bytes, password);
 }
 
 bool KeySignsForCertificate(X509* cert, EVP_PKEY* key) {

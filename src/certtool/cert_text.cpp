@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "cert/cert_decode.h"
+#include "crypto/cert_decode.h"
 
 namespace corvane {
 

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "app/file_publish.h"
-#include "app/run_log.h"
+#include "base/file_publish.h"
+#include "base/run_log.h"
 #include "certtool/cert_text.h"
 #include "zorvat/cert_load.h"
 #include "zorvat/pfx_make.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/ui_message.h"
+#include "base/ui_message.h"
 
 namespace corvane {
 

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <optional>
 
-#include "app/file_publish.h"
-#include "app/run_log.h"
-#include "app/utf8.h"
+#include "base/file_publish.h"
+#include "base/run_log.h"
+#include "base/utf8.h"
 #include "certtool/cert_text.h"
 #include "zorvat/cert_chain.h"
 #include "zorvat/cert_load.h"

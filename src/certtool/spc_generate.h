@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_message.h"
+#include "base/ui_message.h"
 #include "zorvat/zorvat_source.h"
 
 namespace corvane {

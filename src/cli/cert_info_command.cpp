@@ -2,8 +2,8 @@
 // signing run checks it.
 #include <iostream>
 
-#include "app/run_log.h"
-#include "app/worker_registry.h"
+#include "base/run_log.h"
+#include "base/worker_registry.h"
 #include "cert/cert_manager.h"
 #include "cert/chain_warning.h"
 #include "cli/cli_options.h"

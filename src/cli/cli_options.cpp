@@ -4,7 +4,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "app/window_keys.h"
+#include "base/window_keys.h"
 
 namespace corvane::cli {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/language.h"
+#include "base/language.h"
 
 namespace corvane::cli {
 
@@ -18,7 +18,7 @@ inline constexpr int kExitNotUsable = 3;
 
 // Parsed "--name value" options, "--flag" switches and the remaining operands.
 struct Arguments {
-  std::map<std::string, std::string> values;  // the last value of each option
+  std::map<std::string, std::string> values;                  // the last value of each option
   std::map<std::string, std::vector<std::string>> allValues;  // every value, in order
   std::map<std::string, bool> flags;
   std::vector<std::string> operands;

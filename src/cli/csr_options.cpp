@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "app/file_publish.h"
+#include "base/file_publish.h"
 #include "cli/tool_output.h"
 #include "csr/country_list.h"
 

@@ -1,9 +1,9 @@
 // corvanecode-cli feedback: the feedback window's submission from the command line.
 #include <iostream>
 
-#include "app/language.h"
-#include "app/run_log.h"
-#include "app/window_keys.h"
+#include "base/language.h"
+#include "base/run_log.h"
+#include "base/window_keys.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "net/feedback.h"

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "cert/pkcs11_modules.h"
 #include "crypto/x509_names.h"
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <iostream>
 
-#include "app/status.h"
-#include "app/worker_registry.h"
+#include "base/status.h"
+#include "base/worker_registry.h"
 #include "cert/cross_cert.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"

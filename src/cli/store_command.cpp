@@ -2,7 +2,7 @@
 // dialog and the certificate viewer show it.
 #include <iostream>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "cert/store_selection.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"

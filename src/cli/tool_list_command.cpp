@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <iostream>
 
-#include "app/worker_registry.h"
+#include "base/worker_registry.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "cli/sign_files.h"

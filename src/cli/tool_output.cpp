@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "app/window_keys.h"
+#include "base/window_keys.h"
 #include "cli/cli_options.h"
 
 namespace corvane::cli {

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "app/language.h"
-#include "app/ui_message.h"
+#include "base/language.h"
+#include "base/ui_message.h"
 
 namespace corvane::cli {
 

@@ -1,7 +1,7 @@
 // corvanecode-cli update: the version window's check, then the self-update.
 #include <iostream>
 
-#include "app/program_dir.h"
+#include "base/program_dir.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "cli/version_commands.h"

@@ -2,8 +2,8 @@
 
 #include <iostream>
 
-#include "app/own_version.h"
-#include "app/window_keys.h"
+#include "base/own_version.h"
+#include "base/window_keys.h"
 #include "cli/cli_options.h"
 #include "net/server_hosts.h"
 

@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "app/language.h"
+#include "base/language.h"
 #include "net/version_update.h"
 
 namespace corvane::cli {

@@ -13,11 +13,13 @@
 #include <string_view>
 #include <vector>
 
+#include "crypto/crypto_error.h"
+
 namespace corvane::der {
 
-class DerError : public std::runtime_error {
+class DerError : public CryptoError {
  public:
-  using std::runtime_error::runtime_error;
+  using CryptoError::CryptoError;
 };
 
 enum Tag : std::uint8_t {

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "app/status.h"
-
 namespace corvane {
 namespace {
 
@@ -69,7 +67,7 @@ SignedMessage SignedMessage::Decode(std::string_view bytes) {
       if (signer.children.size() < 5) throw der::DerError("short signer info");
     }
   } catch (const der::DerError&) {
-    RaiseStatus(StatusCode::Undefined);
+    throw CryptoError("not a signed message");
   }
   return message;
 }
@@ -82,14 +80,14 @@ const Node& SignedMessage::SignedDataConst() const { return root_.children[1].ch
 Node& SignedMessage::Signer(std::size_t index) {
   Node& signedData = SignedData();
   Node& infos = signedData.children[SignerInfosIndex(signedData)];
-  if (index >= infos.children.size()) RaiseStatus(StatusCode::Undefined);
+  if (index >= infos.children.size()) throw CryptoError("no signer with that index");
   return infos.children[index];
 }
 
 const Node& SignedMessage::SignerConst(std::size_t index) const {
   const Node& signedData = SignedDataConst();
   const Node& infos = signedData.children[SignerInfosIndex(signedData)];
-  if (index >= infos.children.size()) RaiseStatus(StatusCode::Undefined);
+  if (index >= infos.children.size()) throw CryptoError("no signer with that index");
   return infos.children[index];
 }
 
@@ -101,7 +99,7 @@ std::vector<std::string> SignedMessage::Certificates() const {
   try {
     der::Expand(copy);
   } catch (const der::DerError&) {
-    RaiseStatus(StatusCode::Undefined);
+    throw CryptoError("the certificate set does not parse");
   }
   for (const Node& cert : copy.children) out.push_back(der::Encode(cert));
   return out;
@@ -112,7 +110,7 @@ void SignedMessage::AddCertificate(std::string_view certDer) {
   try {
     cert = der::Raw(certDer);
   } catch (const der::DerError&) {
-    RaiseStatus(StatusCode::Undefined);
+    throw CryptoError("the certificate does not parse");
   }
   Node& signedData = SignedData();
   for (Node& child : signedData.children) {
@@ -140,7 +138,7 @@ std::string SignedMessage::EncryptedDigest(std::size_t index) const {
   const Node& signer = SignerConst(index);
   for (const Node& child : signer.children)
     if (child.tag == der::kOctetString) return der::ContentOf(child);
-  RaiseStatus(StatusCode::Undefined);
+  throw CryptoError("the signer has no signature value");
 }
 
 std::vector<MessageAttribute> SignedMessage::UnauthenticatedAttributes(std::size_t index) const {
@@ -152,7 +150,7 @@ std::vector<MessageAttribute> SignedMessage::UnauthenticatedAttributes(std::size
     der::Expand(copy);
     for (const Node& attribute : copy.children) out.push_back(ReadAttribute(attribute));
   } catch (const der::DerError&) {
-    RaiseStatus(StatusCode::Undefined);
+    throw CryptoError("the unauthenticated attributes do not parse");
   }
   return out;
 }
@@ -172,7 +170,7 @@ void SignedMessage::SetUnauthenticatedAttributes(std::size_t index,
   try {
     for (const MessageAttribute& attribute : attributes) nodes.push_back(WriteAttribute(attribute));
   } catch (const der::DerError&) {
-    RaiseStatus(StatusCode::Undefined);
+    throw CryptoError("an attribute does not encode");
   }
   children.push_back(der::Constructed(kUnauthenticatedTag, std::move(nodes)));
 }
@@ -183,7 +181,7 @@ std::string SignedMessage::ContentType() const {
     der::Expand(info);
     return der::OidText(der::ChildConst(info, 0));
   } catch (const der::DerError&) {
-    RaiseStatus(StatusCode::Undefined);
+    throw CryptoError("the content type does not parse");
   }
 }
 
@@ -196,7 +194,7 @@ std::string SignedMessage::ContentDer() const {
     der::Expand(explicitContent);
     return der::Encode(der::ChildConst(explicitContent, 0));
   } catch (const der::DerError&) {
-    RaiseStatus(StatusCode::Undefined);
+    throw CryptoError("the content does not parse");
   }
 }
 
@@ -214,7 +212,7 @@ std::string NestSignature(std::string_view outerDer, std::string_view innerDer) 
   try {
     der::Raw(innerDer);
   } catch (const der::DerError&) {
-    RaiseStatus(StatusCode::Undefined);
+    throw CryptoError("the nested signature does not parse");
   }
   std::vector<MessageAttribute> attributes = outer.UnauthenticatedAttributes(0);
   std::vector<std::string> values;

@@ -35,7 +35,8 @@ struct MessageAttribute {
 
 class SignedMessage {
  public:
-  // Raises "undefined" when the bytes are not a SignedData ContentInfo with a signer.
+  // Raises CryptoError when the bytes are not a SignedData ContentInfo with a signer; so do
+  // the accessors below when a part they read does not parse.
   static SignedMessage Decode(std::string_view der);
   std::string Encode() const;
 

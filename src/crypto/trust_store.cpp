@@ -8,8 +8,8 @@
 #include <map>
 #include <mutex>
 
-#include "app/data_locations.h"
-#include "cert/cert_decode.h"
+#include "base/data_locations.h"
+#include "crypto/cert_decode.h"
 #include "crypto/openssl_ptr.h"
 
 namespace corvane {

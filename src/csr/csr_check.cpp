@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/utf8.h"
+#include "base/utf8.h"
 #include "csr/pkcs10_decode.h"
 #include "zorvat/cert_req_check.h"
 

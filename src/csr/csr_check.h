@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/language.h"
-#include "app/ui_message.h"
+#include "base/language.h"
+#include "base/ui_message.h"
 
 namespace corvane {
 

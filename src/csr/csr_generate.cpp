@@ -1,7 +1,7 @@
 #include "csr/csr_generate.h"
 
-#include "app/file_publish.h"
-#include "app/run_log.h"
+#include "base/file_publish.h"
+#include "base/run_log.h"
 #include "zorvat/cert_req_make.h"
 
 namespace corvane {

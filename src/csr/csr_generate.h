@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/language.h"
-#include "app/ui_message.h"
+#include "base/language.h"
+#include "base/ui_message.h"
 #include "csr/csr_check.h"
 #include "csr/csr_subject.h"
 

@@ -6,7 +6,7 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "app/status.h"
+#include "base/status.h"
 
 namespace corvane {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_message.h"
+#include "base/ui_message.h"
 #include "cert/key_store.h"
 #include "crypto/openssl_ptr.h"
 #include "csr/csr_generate.h"

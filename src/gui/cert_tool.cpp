@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <span>
 
-#include "app/run_log.h"
-#include "app/worker_registry.h"
+#include "base/run_log.h"
+#include "base/worker_registry.h"
 #include "cert/pkcs11_modules.h"
 #include "certtool/pfx_generate.h"
 #include "certtool/spc_generate.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_message.h"
+#include "base/ui_message.h"
 #include "gui/platform_services.h"
 
 class QAbstractButton;

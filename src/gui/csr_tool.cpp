@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <span>
 
-#include "app/run_log.h"
-#include "app/worker_registry.h"
+#include "base/run_log.h"
+#include "base/worker_registry.h"
 #include "cert/pkcs11_modules.h"
 #include "csr/country_list.h"
 #include "csr/key_store_csr.h"

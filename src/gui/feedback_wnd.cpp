@@ -13,9 +13,9 @@
 #include <QTextEdit>
 #include <QTimer>
 
-#include "app/run_log.h"
-#include "app/window_keys.h"
-#include "app/worker_registry.h"
+#include "base/run_log.h"
+#include "base/window_keys.h"
+#include "base/worker_registry.h"
 #include "gui/gui_texts.h"
 #include "gui/skin_loader.h"
 #include "net/communicator.h"

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/window_keys.h"
+#include "base/window_keys.h"
 
 namespace corvane::gui {
 namespace {

@@ -16,7 +16,7 @@
 #include <QTreeView>
 #include <QWindow>
 
-#include "app/worker_registry.h"
+#include "base/worker_registry.h"
 #include "gui/cert_tool.h"
 #include "gui/csr_tool.h"
 #include "gui/feedback_wnd.h"

@@ -2,8 +2,8 @@
 // reporters.
 #include <QPushButton>
 
-#include "app/own_version.h"
-#include "app/worker_registry.h"
+#include "base/own_version.h"
+#include "base/worker_registry.h"
 #include "gui/gui_texts.h"
 #include "gui/gui_wnd.h"
 #include "net/server_hosts.h"

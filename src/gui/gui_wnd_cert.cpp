@@ -4,9 +4,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/run_log.h"
-#include "app/status.h"
-#include "app/worker_registry.h"
+#include "base/run_log.h"
+#include "base/status.h"
+#include "base/worker_registry.h"
 #include "cert/pkcs11_modules.h"
 #include "gui/cert_dialogs.h"
 #include "gui/gui_texts.h"

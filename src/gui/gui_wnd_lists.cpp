@@ -10,7 +10,7 @@
 #include <QUrl>
 #include <algorithm>
 
-#include "app/worker_registry.h"
+#include "base/worker_registry.h"
 #include "gui/file_properties.h"
 #include "gui/gui_texts.h"
 #include "gui/gui_wnd.h"

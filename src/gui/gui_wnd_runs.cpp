@@ -6,8 +6,8 @@
 #include <QProgressBar>
 #include <QTreeView>
 
-#include "app/run_log.h"
-#include "app/worker_registry.h"
+#include "base/run_log.h"
+#include "base/worker_registry.h"
 #include "gui/cert_dialogs.h"
 #include "gui/cross_cert_wnd.h"
 #include "gui/gui_texts.h"

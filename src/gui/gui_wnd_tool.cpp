@@ -4,8 +4,8 @@
 #include <QLabel>
 #include <QTreeView>
 
-#include "app/run_log.h"
-#include "app/worker_registry.h"
+#include "base/run_log.h"
+#include "base/worker_registry.h"
 #include "gui/gui_texts.h"
 #include "gui/gui_wnd.h"
 #include "gui/skin_loader.h"

@@ -4,10 +4,10 @@
 #include <QMessageBox>
 #include <QScreen>
 
-#include "app/language.h"
 #include "app/single_instance.h"
-#include "app/status.h"
 #include "app/update_hand_off.h"
+#include "base/language.h"
+#include "base/status.h"
 #include "gui/gui_wnd.h"
 #include "gui/tip_wnd.h"
 

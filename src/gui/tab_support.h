@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <initializer_list>
 
-#include "app/language.h"
-#include "app/ui_message.h"
+#include "base/language.h"
+#include "base/ui_message.h"
 #include "gui/skin_loader.h"
 
 namespace corvane::gui {

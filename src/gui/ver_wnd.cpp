@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/own_version.h"
-#include "app/program_dir.h"
-#include "app/window_keys.h"
-#include "app/worker_registry.h"
+#include "base/own_version.h"
+#include "base/program_dir.h"
+#include "base/window_keys.h"
+#include "base/worker_registry.h"
 #include "gui/gui_texts.h"
 #include "gui/skin_loader.h"
 #include "net/communicator.h"

@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "net/communicator.h"
 #include "net/json_body.h"
 #include "net/md5_digest.h"

@@ -10,9 +10,9 @@
 #include <memory>
 #include <mutex>
 
-#include "app/file_publish.h"
-#include "app/status.h"
-#include "app/worker_registry.h"
+#include "base/file_publish.h"
+#include "base/status.h"
+#include "base/worker_registry.h"
 #include "net/curl_library.h"
 #include "net/server_hosts.h"
 

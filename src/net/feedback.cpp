@@ -2,8 +2,8 @@
 
 #include <chrono>
 
-#include "app/run_log.h"
-#include "app/status.h"
+#include "base/run_log.h"
+#include "base/status.h"
 #include "net/communicator.h"
 #include "net/error_lines.h"
 #include "net/json_body.h"

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <thread>
 
-#include "app/language.h"
-#include "app/own_version.h"
+#include "base/language.h"
+#include "base/own_version.h"
 
 namespace corvane {
 

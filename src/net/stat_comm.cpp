@@ -8,9 +8,9 @@
 #include <pugixml.hpp>
 #include <sstream>
 
-#include "app/data_locations.h"
-#include "app/file_publish.h"
-#include "app/status.h"
+#include "base/data_locations.h"
+#include "base/file_publish.h"
+#include "base/status.h"
 #include "net/communicator.h"
 #include "net/json_body.h"
 

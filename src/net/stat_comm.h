@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/own_version.h"
+#include "base/own_version.h"
 
 namespace pugi {
 class xml_document;

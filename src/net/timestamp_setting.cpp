@@ -7,8 +7,8 @@
 #include <pugixml.hpp>
 #include <sstream>
 
-#include "app/data_locations.h"
-#include "app/file_publish.h"
+#include "base/data_locations.h"
+#include "base/file_publish.h"
 #include "net/server_hosts.h"
 
 namespace corvane {

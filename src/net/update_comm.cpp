@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "net/communicator.h"
 
 namespace corvane {

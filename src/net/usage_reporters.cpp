@@ -1,6 +1,6 @@
 #include "net/usage_reporters.h"
 
-#include "app/run_log.h"
+#include "base/run_log.h"
 #include "net/communicator.h"
 #include "net/stat_comm.h"
 

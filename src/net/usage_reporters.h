@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/own_version.h"
+#include "base/own_version.h"
 
 namespace corvane {
 

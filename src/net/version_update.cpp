@@ -8,11 +8,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/data_locations.h"
-#include "app/process_start.h"
-#include "app/run_log.h"
-#include "app/status.h"
-#include "app/update_hand_off.h"
+#include "base/data_locations.h"
+#include "base/process_start.h"
+#include "base/program_files.h"
+#include "base/run_log.h"
+#include "base/status.h"
 #include "net/communicator.h"
 #include "net/server_hosts.h"
 #include "net/update_comm.h"

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "app/update_hand_off.h"
-#include "app/worker_registry.h"
+#include "base/program_files.h"
+#include "base/worker_registry.h"
 
 namespace corvane {
 

@@ -8,8 +8,10 @@
 
 namespace corvane {
 
-// Flat images (files no other format claims) carry the cabinet's form of indirect data; a
-// catalog's signature carries its certificate trust list instead of indirect data.
+// What a file is, as the signer, the verifier and the catalog writer see it (the SignType
+// texts are the signing policy chosen from the extension, not this). Flat images (files no
+// other format claims) carry the cabinet's form of indirect data; a catalog's signature
+// carries its certificate trust list instead of indirect data.
 enum class SubjectKind { PeImage, Cabinet, InstallerPackage, FlatImage, Catalog };
 
 // DER of the SpcIndirectDataContent for a subject of `kind` with `digest`.

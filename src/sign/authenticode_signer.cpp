@@ -151,7 +151,7 @@ std::uint32_t BuildSignedContent(const char* contentType, const std::string& con
 }
 
 std::uint32_t SignerSignEx(const std::string& path, const SignerCertificate& signer,
-                           HashAlgorithm algorithm, std::string& signature) {
+                           HashAlgorithm algorithm, std::string& signature, SignatureWrite write) {
   try {
     std::unique_ptr<SubjectFormat> format = DetectSubjectFormat(path);
     if (!format) return kTrustSubjectFormUnknown;
@@ -160,7 +160,7 @@ std::uint32_t SignerSignEx(const std::string& path, const SignerCertificate& sig
     if (std::uint32_t code = BuildSignedContent(
             format->ContentType(), format->SignedContent(path, algorithm), signer, algorithm, der))
       return code;
-    format->WriteSignature(path, der);
+    if (write == SignatureWrite::IntoFile) format->WriteSignature(path, der);
     signature = std::move(der);
     return kSignOk;
   } catch (const std::system_error& e) {

@@ -22,9 +22,16 @@ struct SignerCertificate {
   bool addChain = false;
 };
 
-// Signs the file at `path` in place. On success `signature` holds the DER written into it.
+// Who puts a fresh signature into the file: the signing (and the timestamp step after it),
+// or only the caller's embedder, which writes the whole final signature whatever the file
+// held before, so that the file is written once.
+enum class SignatureWrite { IntoFile, ByEmbedder };
+
+// Signs the file at `path` in place. On success `signature` holds the DER made for it, which
+// is written into the file unless `write` leaves that to the embedder.
 std::uint32_t SignerSignEx(const std::string& path, const SignerCertificate& signer,
-                           HashAlgorithm algorithm, std::string& signature);
+                           HashAlgorithm algorithm, std::string& signature,
+                           SignatureWrite write = SignatureWrite::IntoFile);
 
 // Builds the Authenticode SignedData (no file involved) over `content`, the DER of the
 // encapsulated content, whose object identifier is `contentType`: indirect data, or a

@@ -89,7 +89,7 @@ SignatureReport CheckSignature(const std::string& blob, const SubjectFormat& for
     }
     // A catalog's signature covers its certificate trust list, which lists the digests of
     // its members; every other signature covers indirect data with the file's digest.
-    const bool catalog = format.kind() == SubjectKind::Catalog;
+    const bool catalog = !format.SignsIndirectData();
     const char* contentType = format.ContentType();
     if (message.ContentType() != contentType) {
       report.problems.push_back(catalog ? "the content is not a certificate trust list"

@@ -2,7 +2,7 @@
 
 #include <future>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "cert/cert_manager.h"
 #include "formats/cab/cab_image.h"
 #include "formats/file_reader.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "crypto/openssl_ptr.h"
 #include "formats/cab/cab_image.h"
 #include "formats/catalog/catalog_file.h"
@@ -20,8 +20,6 @@
 
 namespace corvane {
 namespace {
-
-enum class MemberFormat { PeImage, Cabinet, InstallerPackage, Flat };
 
 constexpr unsigned char kCompoundFileMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
@@ -50,14 +48,14 @@ std::string Head(const std::string& path, std::size_t length) {
 
 // The subject type is decided by content, as the packages claim files; a file no package
 // claims is a flat image.
-MemberFormat FormatOf(const std::string& path) {
-  if (pe::LooksLikePe(path)) return MemberFormat::PeImage;
+SubjectKind FormatOf(const std::string& path) {
+  if (pe::LooksLikePe(path)) return SubjectKind::PeImage;
   std::string head = Head(path, sizeof kCompoundFileMagic);
-  if (head.compare(0, 4, "MSCF") == 0) return MemberFormat::Cabinet;
+  if (head.compare(0, 4, "MSCF") == 0) return SubjectKind::Cabinet;
   if (head.size() == sizeof kCompoundFileMagic &&
       std::memcmp(head.data(), kCompoundFileMagic, sizeof kCompoundFileMagic) == 0)
-    return MemberFormat::InstallerPackage;
-  return MemberFormat::Flat;
+    return SubjectKind::InstallerPackage;
+  return SubjectKind::FlatImage;
 }
 
 // SHA-1 over [from, to) of the open file, and `prefix` before it.
@@ -102,7 +100,7 @@ std::string ReferenceTag(const std::string& digest) {
 }
 
 MemberIndirectData CreateMemberIndirectData(const std::string& path) {
-  const MemberFormat format = FormatOf(path);
+  const SubjectKind format = FormatOf(path);
   Descriptor fd(path);
   struct stat st {};
   if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || st.st_size == 0)
@@ -112,32 +110,28 @@ MemberIndirectData CreateMemberIndirectData(const std::string& path) {
   MemberIndirectData out;
   try {
     switch (format) {
-      case MemberFormat::PeImage:
+      case SubjectKind::PeImage:
         out.subjectType = catalog::kSubjectPeImage;
         out.digest = pe::AuthenticodeDigest(path, EVP_sha1());
-        out.indirectData = BuildIndirectData(SubjectKind::PeImage, HashAlgorithm::Sha1, out.digest);
         break;
-      case MemberFormat::Cabinet: {
+      case SubjectKind::Cabinet: {
         out.subjectType = catalog::kSubjectCabinet;
         cab::CabLayout layout = cab::ReadLayout(path);
         out.digest = layout.signatureReserve ? cab::AuthenticodeDigest(path, EVP_sha1())
                                              : UnreservedCabinetDigest(fd.get(), size);
-        out.indirectData = BuildIndirectData(SubjectKind::Cabinet, HashAlgorithm::Sha1, out.digest);
         break;
       }
-      case MemberFormat::InstallerPackage:
+      case SubjectKind::InstallerPackage:
         out.subjectType = catalog::kSubjectInstallerPackage;
         out.digest = msi::AuthenticodeDigest(path, EVP_sha1());
-        out.indirectData =
-            BuildIndirectData(SubjectKind::InstallerPackage, HashAlgorithm::Sha1, out.digest);
         break;
-      default:
+      case SubjectKind::FlatImage:
+      case SubjectKind::Catalog:  // a catalog member that is a catalog is digested as it stands
         out.subjectType = catalog::kSubjectFlatImage;
         out.digest = Sha1Range(fd.get(), {}, 0, size);
-        out.indirectData =
-            BuildIndirectData(SubjectKind::FlatImage, HashAlgorithm::Sha1, out.digest);
         break;
     }
+    out.indirectData = BuildIndirectData(format, HashAlgorithm::Sha1, out.digest);
   } catch (const ExceptionEx&) {
     throw;
   } catch (const cfb::CfbFormatError&) {

@@ -10,9 +10,10 @@
 #include <functional>
 #include <future>
 
-#include "app/file_publish.h"
-#include "app/status.h"
-#include "app/trace.h"
+#include "base/file_publish.h"
+#include "base/paths.h"
+#include "base/status.h"
+#include "base/trace.h"
 #include "cert/cert_manager.h"
 #include "crypto/signed_message.h"
 #include "formats/catalog/catalog_io.h"
@@ -35,12 +36,6 @@ bool ClearReadOnly(const std::string& path) {
   if (::stat(path.c_str(), &st) != 0) return false;
   if (st.st_mode & S_IWUSR) return true;
   return ::chmod(path.c_str(), (st.st_mode | S_IWUSR) & 07777) == 0;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 }  // namespace
@@ -164,13 +159,19 @@ std::string MsFileSign::CreateSignature(const std::string& workingCopy, bool& ti
   }
   BeforeSigning(workingCopy);
   SignerCertificate signer{manager_->certificate(), manager_->privateKey(), {}, false};
-  std::string blob =
-      PlatformSign(signer, workingCopy, timestampOk, protocol_, ChosenHashAlgorithm());
+  std::string blob = PlatformSign(signer, workingCopy, timestampOk, protocol_,
+                                  ChosenHashAlgorithm(), FreshSignatureWrite());
   platformSignatureLength_ = static_cast<std::uint32_t>(blob.size());
   Trace(("MssignApiSigLen:" + std::to_string(blob.size())).c_str());
   blob = AddCertificates(blob, ownCaIssued_, chineseNamedRoot_, manager_->chain());
   if (kernelMode_) blob = AddKernelCrossCertificates(blob, crossCertFile_, chineseNamedRoot_);
-  if (append_) blob = NestSignature(previous, blob);
+  if (append_) {
+    try {
+      blob = NestSignature(previous, blob);
+    } catch (const CryptoError&) {
+      RaiseStatus(StatusCode::Undefined);
+    }
+  }
   EmbedSignedData(workingCopy, blob);
   return blob;
 }

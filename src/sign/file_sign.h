@@ -75,6 +75,10 @@ class MsFileSign : public CFileSign {
   }
   // True for a format whose editing renames new files over the working copy's name.
   virtual bool NeedsNamedWorkingCopy() const { return false; }
+  // Whether the signing and the timestamp step write the fresh signature into the working
+  // copy, or leave it to EmbedSignedData alone (an embedder that writes the whole final
+  // signature whatever the copy held, so the copy is written once).
+  virtual SignatureWrite FreshSignatureWrite() const { return SignatureWrite::IntoFile; }
   // The hash of this file's signature, chosen (and the key probed) once per file, or once per
   // run where the run shares its choice: the digest taken while the working copy is made and
   // the signing itself must agree on it.
@@ -84,9 +88,13 @@ class MsFileSign : public CFileSign {
   std::optional<HashAlgorithm> hashAlgorithm_;
 };
 
+// PE images: the certificate table is cut and written anew with the final signature.
 class CPeFileSign : public MsFileSign {
  public:
   void EmbedSignedData(const std::string& path, const std::string& data) override;
+
+ protected:
+  SignatureWrite FreshSignatureWrite() const override { return SignatureWrite::ByEmbedder; }
 };
 
 // Installer packages: the final signature goes into the signature stream.
@@ -104,6 +112,9 @@ class MsiFileSign : public MsFileSign {
 class CatFileSign : public MsFileSign {
  public:
   void EmbedSignedData(const std::string& path, const std::string& data) override;
+
+ protected:
+  SignatureWrite FreshSignatureWrite() const override { return SignatureWrite::ByEmbedder; }
 };
 
 // The signer for a SignType; null for the types no signer handles.

@@ -3,13 +3,13 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 
-#include "app/run_log.h"
-#include "app/status.h"
-#include "app/trace.h"
+#include "base/paths.h"
+#include "base/run_log.h"
+#include "base/status.h"
+#include "base/trace.h"
 #include "cert/builtin_certs.h"
-#include "cert/cert_decode.h"
+#include "crypto/cert_decode.h"
 #include "crypto/signed_message.h"
 #include "crypto/x509_names.h"
 #include "formats/cab/cab_image.h"
@@ -25,20 +25,20 @@ constexpr char kProbeFilePrefix[] = "corvanetempfile.cab.";
 
 // Adds the timestamp to the signature in the file; false leaves file and blob unchanged.
 bool SignerTimeStampEx(const std::string& path, std::string& blob, TimestampProtocol protocol,
-                       HashAlgorithm algorithm) {
+                       HashAlgorithm algorithm, SignatureWrite write) {
   std::optional<std::string> stamped =
       AddTimestampFromHosts(blob, protocol == TimestampProtocol::Rfc3161, HashMd(algorithm));
   if (!stamped) return false;
-  try {
-    std::unique_ptr<SubjectFormat> format = DetectSubjectFormat(path);
-    if (!format) return false;
-    // A PE image or installer package gets its final signature from the embedder right after
-    // this; rewriting it here too would cost one more pass over the image's checksum or one
-    // more edit of the package.
-    if (format->kind() != SubjectKind::PeImage && format->kind() != SubjectKind::InstallerPackage)
-      format->WriteSignature(path, *stamped);
-  } catch (const std::exception&) {
-    return false;
+  // Left to the embedder, the file is neither written nor opened again here: the signing
+  // found its format in this file just before.
+  if (write == SignatureWrite::IntoFile) {
+    try {
+      std::unique_ptr<SubjectFormat> format = DetectSubjectFormat(path);
+      if (!format) return false;
+      if (!format->SignatureWrittenByEmbedder()) format->WriteSignature(path, *stamped);
+    } catch (const std::exception&) {
+      return false;
+    }
   }
   blob = std::move(*stamped);
   return true;
@@ -70,9 +70,7 @@ void CheckResult(std::uint32_t code) {
 }
 
 TempFileForSign::TempFileForSign() {
-  std::error_code ec;
-  std::string dir = std::filesystem::temp_directory_path(ec).string();
-  if (ec || dir.empty()) dir = "/tmp";
+  std::string dir = TemporaryDirectory();
   if (dir.back() != '/') dir += '/';
   std::string pattern = dir + kProbeFilePrefix + "XXXXXX";
   int fd = ::mkstemp(pattern.data());
@@ -129,12 +127,13 @@ std::string PlatformSign(const SignerCertificate& signer, const std::string& pat
 }
 
 std::string PlatformSign(const SignerCertificate& signer, const std::string& path, bool& timestamp,
-                         TimestampProtocol protocol, HashAlgorithm algorithm) {
+                         TimestampProtocol protocol, HashAlgorithm algorithm,
+                         SignatureWrite write) {
   std::string blob;
-  std::uint32_t code = SignerSignEx(path, signer, algorithm, blob);
+  std::uint32_t code = SignerSignEx(path, signer, algorithm, blob, write);
   CheckResult(code);
   if (code != 0 || blob.empty()) RaiseStatus(StatusCode::SignFileFailed);
-  if (timestamp) timestamp = SignerTimeStampEx(path, blob, protocol, algorithm);
+  if (timestamp) timestamp = SignerTimeStampEx(path, blob, protocol, algorithm, write);
   return blob;
 }
 
@@ -155,23 +154,31 @@ std::string ReadEmbeddedSignature(const std::string& path) {
 
 std::string AddCertificates(const std::string& blob, bool ownCaIssued, bool chineseNamedRoot,
                             const ChainList& chain) {
-  SignedMessage message = SignedMessage::Decode(blob);
-  if (ownCaIssued) AddBuiltin(message, chineseNamedRoot ? kRootBCrossSigned : kRootACrossSigned);
-  for (const ChainCert& entry : chain)
-    if (AddCertToSignature(message, entry.encoded)) Trace("add cert to sig:");
-  return message.Encode();
+  try {
+    SignedMessage message = SignedMessage::Decode(blob);
+    if (ownCaIssued) AddBuiltin(message, chineseNamedRoot ? kRootBCrossSigned : kRootACrossSigned);
+    for (const ChainCert& entry : chain)
+      if (AddCertToSignature(message, entry.encoded)) Trace("add cert to sig:");
+    return message.Encode();
+  } catch (const CryptoError&) {
+    RaiseStatus(StatusCode::Undefined);
+  }
 }
 
 std::string AddKernelCrossCertificates(const std::string& blob, const std::string& crossCertFile,
                                        bool chineseNamedRoot) {
-  SignedMessage message = SignedMessage::Decode(blob);
-  if (crossCertFile.empty()) {
-    AddBuiltin(message, kPartnerKernelCross);
-    AddBuiltin(message, chineseNamedRoot ? kRootBKernelCross : kRootAKernelCross);
-  } else {
-    AddCertToSignature(message, CertDer(CertFromFile(crossCertFile).get()));
+  try {
+    SignedMessage message = SignedMessage::Decode(blob);
+    if (crossCertFile.empty()) {
+      AddBuiltin(message, kPartnerKernelCross);
+      AddBuiltin(message, chineseNamedRoot ? kRootBKernelCross : kRootAKernelCross);
+    } else {
+      AddCertToSignature(message, CertDer(CertFromFile(crossCertFile).get()));
+    }
+    return message.Encode();
+  } catch (const CryptoError&) {
+    RaiseStatus(StatusCode::Undefined);
   }
-  return message.Encode();
 }
 
 }  // namespace corvane

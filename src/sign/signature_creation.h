@@ -46,9 +46,11 @@ class TempFileForSign {
 // is true it asks for a timestamp and sets it to whether one was added.
 std::string PlatformSign(const SignerCertificate& signer, const std::string& path, bool& timestamp,
                          TimestampProtocol protocol = TimestampProtocol::Authenticode);
-// The same with the hash already chosen by ChooseHashAlgorithm for this signer.
+// The same with the hash already chosen by ChooseHashAlgorithm for this signer; `write` as
+// for SignerSignEx.
 std::string PlatformSign(const SignerCertificate& signer, const std::string& path, bool& timestamp,
-                         TimestampProtocol protocol, HashAlgorithm algorithm);
+                         TimestampProtocol protocol, HashAlgorithm algorithm,
+                         SignatureWrite write = SignatureWrite::IntoFile);
 
 // The signature embedded in a file of a known format; raises "undefined" when there is none
 // that decodes with at least one signer.

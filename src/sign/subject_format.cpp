@@ -25,6 +25,7 @@ std::string DigestBytes(const EVP_MD* md, const std::string& data) {
 class PeSubject : public SubjectFormat {
  public:
   SubjectKind kind() const override { return SubjectKind::PeImage; }
+  bool SignatureWrittenByEmbedder() const override { return true; }
   void Prepare(const std::string& path) const override { pe::AlignForCertificateTable(path); }
   std::string Digest(const std::string& path, const EVP_MD* md) const override {
     return pe::AuthenticodeDigest(path, md);
@@ -57,6 +58,7 @@ class CabSubject : public SubjectFormat {
 class MsiSubject : public SubjectFormat {
  public:
   SubjectKind kind() const override { return SubjectKind::InstallerPackage; }
+  bool SignatureWrittenByEmbedder() const override { return true; }
   void Prepare(const std::string& /*path*/) const override {}
   std::string Digest(const std::string& path, const EVP_MD* md) const override {
     return msi::AuthenticodeDigest(path, md);
@@ -74,6 +76,7 @@ class MsiSubject : public SubjectFormat {
 class CatalogSubject : public SubjectFormat {
  public:
   SubjectKind kind() const override { return SubjectKind::Catalog; }
+  bool SignsIndirectData() const override { return false; }
   void Prepare(const std::string& path) const override { catalog::CtlOf(ReadCatalogFile(path)); }
   std::string Digest(const std::string& path, const EVP_MD* md) const override {
     return DigestBytes(md, IndirectDataSignedBytes(catalog::CtlOf(ReadCatalogFile(path))));

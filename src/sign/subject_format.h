@@ -27,6 +27,13 @@ class SubjectFormat {
   virtual std::string SignedContent(const std::string& path, HashAlgorithm algorithm) const {
     return BuildIndirectData(kind(), algorithm, Digest(path, HashMd(algorithm)));
   }
+  // False for a format whose signature signs something other than indirect data with the
+  // file's digest (a catalog signs its certificate trust list).
+  virtual bool SignsIndirectData() const { return true; }
+  // True when the file type's embedder writes the final signature right after the timestamp
+  // step, so that step leaves the file alone: rewriting it there too would cost one more pass
+  // over a PE image's checksum or one more edit of an installer package.
+  virtual bool SignatureWrittenByEmbedder() const { return false; }
   // The signature DER embedded in the file; empty when there is none.
   virtual std::string ReadSignature(const std::string& path) const = 0;
   // Places `der` as the file's only signature.

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/run_log.h"
-#include "app/worker_registry.h"
+#include "base/run_log.h"
+#include "base/worker_registry.h"
 #include "crypto/der.h"
 #include "crypto/openssl_ptr.h"
 #include "crypto/signed_message.h"

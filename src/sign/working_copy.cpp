@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/file_errors.h"
-#include "app/file_publish.h"
-#include "app/status.h"
-#include "app/worker_registry.h"
+#include "base/file_errors.h"
+#include "base/file_publish.h"
+#include "base/status.h"
+#include "base/worker_registry.h"
 
 namespace corvane {
 namespace {

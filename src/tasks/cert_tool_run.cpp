@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "app/run_log.h"
-#include "cert/cert_decode.h"
+#include "base/run_log.h"
+#include "crypto/cert_decode.h"
 
 namespace corvane {
 namespace {

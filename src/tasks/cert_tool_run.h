@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_message.h"
+#include "base/ui_message.h"
 #include "cert/cert_install.h"
 #include "cert/key_store.h"
 

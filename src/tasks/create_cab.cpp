@@ -2,21 +2,15 @@
 
 #include <cstdio>
 
-#include "app/run_log.h"
-#include "app/status.h"
+#include "base/paths.h"
+#include "base/run_log.h"
+#include "base/status.h"
 #include "formats/cab/cab_compress.h"
 #include "tasks/task_texts.h"
 #include "tasks/tool_files.h"
 
 namespace corvane {
-namespace {
-
-std::string BareName(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string CreateCab(const std::vector<std::string>& paths, const SkinTexts& texts,
                       const ToolRowReport& report, std::stop_token stop,
@@ -30,7 +24,7 @@ std::string CreateCab(const std::vector<std::string>& paths, const SkinTexts& te
     for (std::size_t row = 0; row < paths.size() && !stop.stop_requested(); ++row) {
       const std::string& path = paths[row];
       try {
-        if (!compressor.AddEntry(path, BareName(path))) RaiseStatus(StatusCode::Failed);
+        if (!compressor.AddEntry(path, FileNameOf(path))) RaiseStatus(StatusCode::Failed);
         report(row, RowState::Complete, texts.Get("UiTaskStateComplete"));
       } catch (const std::exception& e) {
         report(row, TaskErrorState(e), TaskErrorText(e, texts));

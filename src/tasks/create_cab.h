@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/language.h"
-#include "app/ui_message.h"
+#include "base/language.h"
+#include "base/ui_message.h"
 #include "tasks/row_state.h"
 
 namespace corvane {

@@ -9,21 +9,17 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/file_publish.h"
-#include "app/run_log.h"
-#include "app/status.h"
-#include "app/utf8.h"
+#include "base/file_publish.h"
+#include "base/paths.h"
+#include "base/run_log.h"
+#include "base/status.h"
+#include "base/utf8.h"
 #include "formats/catalog/catalog_file.h"
 #include "sign/catalog_member.h"
 #include "tasks/task_texts.h"
 
 namespace corvane {
 namespace {
-
-std::string FileNameOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

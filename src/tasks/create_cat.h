@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/language.h"
+#include "base/language.h"
 #include "tasks/create_cab.h"
 
 namespace corvane {

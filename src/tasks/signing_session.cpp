@@ -8,8 +8,8 @@
 #include <system_error>
 #include <thread>
 
-#include "app/run_log.h"
-#include "app/status.h"
+#include "base/run_log.h"
+#include "base/status.h"
 #include "cert/chain_warning.h"
 #include "crypto/trust_store.h"
 #include "net/cloud_scan.h"

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "app/language.h"
-#include "app/worker_registry.h"
+#include "base/language.h"
+#include "base/worker_registry.h"
 #include "cert/cert_identity.h"
 #include "cert/cert_manager.h"
 #include "cert/key_store.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/status.h"
+#include "base/status.h"
 
 namespace corvane {
 namespace {

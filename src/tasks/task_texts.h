@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/language.h"
+#include "base/language.h"
 #include "tasks/row_state.h"
 
 namespace corvane {

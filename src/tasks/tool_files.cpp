@@ -5,18 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <vector>
 
-#include "app/file_publish.h"
+#include "base/file_publish.h"
+#include "base/paths.h"
 
 namespace corvane {
 namespace {
-
-std::string BareName(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // "Read-only" is the owner's missing write bit.
 void ClearReadOnly(const std::string& path) {
@@ -28,11 +23,9 @@ void ClearReadOnly(const std::string& path) {
 }  // namespace
 
 std::string GetTempFilePath(const std::string& name, const std::string& suffix) {
-  std::error_code ec;
-  std::string dir = std::filesystem::temp_directory_path(ec).string();
-  if (ec || dir.empty()) dir = "/tmp";
+  std::string dir = TemporaryDirectory();
   if (dir.back() != '/') dir += '/';
-  return dir + BareName(name) + suffix;
+  return dir + FileNameOf(name) + suffix;
 }
 
 bool CopyFileForce(const std::string& source, const std::string& target) {

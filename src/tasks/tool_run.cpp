@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "app/run_log.h"
-#include "app/status.h"
+#include "base/run_log.h"
+#include "base/status.h"
 #include "tasks/create_cab.h"
 #include "tasks/create_cat.h"
 #include "tasks/task_texts.h"

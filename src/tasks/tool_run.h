@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/language.h"
-#include "app/worker_registry.h"
+#include "base/language.h"
+#include "base/worker_registry.h"
 #include "tasks/run_interaction.h"
 
 namespace corvane {

@@ -17,9 +17,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/language.h"
-#include "app/own_version.h"
-#include "app/worker_registry.h"
+#include "base/language.h"
+#include "base/own_version.h"
+#include "base/worker_registry.h"
 #include "cert/store_selection.h"
 #include "crypto/x509_names.h"
 #include "fixtures/scoped_env.h"

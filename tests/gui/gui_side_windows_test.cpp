@@ -13,10 +13,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/language.h"
-#include "app/own_version.h"
-#include "app/run_log.h"
-#include "app/worker_registry.h"
+#include "base/language.h"
+#include "base/own_version.h"
+#include "base/run_log.h"
+#include "base/worker_registry.h"
 #include "fixtures/scoped_env.h"
 #include "fixtures/temp_dir.h"
 #include "gui/feedback_wnd.h"

@@ -12,8 +12,8 @@
 #include <QTest>
 #include <filesystem>
 
-#include "app/language.h"
-#include "app/worker_registry.h"
+#include "base/language.h"
+#include "base/worker_registry.h"
 #include "cert/key_store.h"
 #include "crypto/openssl_ptr.h"
 #include "crypto/x509_names.h"

@@ -19,8 +19,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/language.h"
-#include "app/worker_registry.h"
+#include "base/language.h"
+#include "base/worker_registry.h"
 #include "crypto/x509_names.h"
 #include "fixtures/scoped_env.h"
 #include "fixtures/signing_environment.h"

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "app/language.h"
+#include "base/language.h"
 #include "cert/cert_manager.h"
 #include "crypto/signed_message.h"
 #include "crypto/trust_store.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/own_version.h"
+#include "base/own_version.h"
 #include "fixtures/run_command.h"
 #include "fixtures/temp_dir.h"
 #include "servers/network_services.h"

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "app/window_keys.h"
+#include "base/window_keys.h"
 #include "fixtures/cabinets.h"
 #include "fixtures/temp_dir.h"
 #include "fixtures/tool_rows.h"

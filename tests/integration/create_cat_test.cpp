@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "app/program_dir.h"
-#include "app/utf8.h"
+#include "base/program_dir.h"
+#include "base/utf8.h"
 #include "fixtures/pe_images.h"
 #include "fixtures/temp_dir.h"
 #include "fixtures/tool_rows.h"

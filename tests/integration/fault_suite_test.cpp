@@ -14,7 +14,7 @@
 #include <cstring>
 #include <functional>
 
-#include "app/file_publish.h"
+#include "base/file_publish.h"
 #include "fixtures/cabinets.h"
 #include "fixtures/fault_workspace.h"
 #include "fixtures/pe_images.h"

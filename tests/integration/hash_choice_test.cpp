@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "cert/cert_manager.h"
 #include "crypto/trust_store.h"
 #include "fixtures/signing_environment.h"

@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "app/program_dir.h"
-#include "app/window_keys.h"
+#include "base/program_dir.h"
+#include "base/window_keys.h"
 #include "crypto/x509_names.h"
 #include "fixtures/scripted_interaction.h"
 #include "fixtures/signing_environment.h"

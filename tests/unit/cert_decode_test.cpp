@@ -1,9 +1,8 @@
-#include "cert/cert_decode.h"
+#include "crypto/cert_decode.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include "app/status.h"
 #include "fixtures/temp_dir.h"
 #include "fixtures/test_pki.h"
 
@@ -42,10 +41,10 @@ TEST(CertDecode, RefusesWhatHoldsNoCertificate) {
   const std::string bad[] = {"", "hello",
                              "-----BEGIN CERTIFICATE-----\n!!!\n-----END CERTIFICATE-----",
                              der.substr(0, der.size() / 2), "QUJD"};
-  for (const std::string& bytes : bad) EXPECT_THROW(CertFromText(bytes), ExceptionEx);
+  for (const std::string& bytes : bad) EXPECT_THROW(CertFromText(bytes), CryptoError);
   test::TempDir dir;
-  EXPECT_THROW(CertFromFile(dir / "missing.cer"), ExceptionEx);
-  EXPECT_THROW(CertFromFile(dir.path()), ExceptionEx);
+  EXPECT_THROW(CertFromFile(dir / "missing.cer"), CryptoError);
+  EXPECT_THROW(CertFromFile(dir.path()), CryptoError);
   test::WriteFileBytes(dir / "good.cer", der);
   EXPECT_NE(CertFromFile(dir / "good.cer"), nullptr);
 }

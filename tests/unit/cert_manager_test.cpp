@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "cert/cert_checks.h"
 #include "crypto/x509_names.h"
 #include "fixtures/temp_dir.h"

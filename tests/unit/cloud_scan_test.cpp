@@ -9,9 +9,9 @@
 #include <optional>
 #include <stdexcept>
 
-#include "app/program_dir.h"
-#include "app/status.h"
-#include "app/window_keys.h"
+#include "base/program_dir.h"
+#include "base/status.h"
+#include "base/window_keys.h"
 #include "fixtures/scripted_interaction.h"
 #include "fixtures/signing_environment.h"
 #include "fixtures/temp_dir.h"

@@ -14,7 +14,7 @@
 #include <optional>
 #include <thread>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "fixtures/temp_dir.h"
 #include "net/server_hosts.h"
 #include "servers/loopback_http_server.h"

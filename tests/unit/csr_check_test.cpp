@@ -4,8 +4,8 @@
 #include <openssl/pem.h>
 #include <sys/stat.h>
 
-#include "app/language.h"
-#include "app/window_keys.h"
+#include "base/language.h"
+#include "base/window_keys.h"
 #include "csr/csr_generate.h"
 #include "fixtures/temp_dir.h"
 #include "zorvat/cert_req_check.h"

@@ -1,4 +1,4 @@
-#include "app/data_locations.h"
+#include "base/data_locations.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,8 +7,8 @@
 
 #include <filesystem>
 
-#include "app/program_dir.h"
-#include "app/run_log.h"
+#include "base/program_dir.h"
+#include "base/run_log.h"
 #include "fixtures/run_command.h"
 #include "fixtures/scoped_env.h"
 #include "fixtures/temp_dir.h"

@@ -7,9 +7,9 @@
 
 #include <chrono>
 
-#include "app/program_dir.h"
-#include "app/run_log.h"
-#include "app/window_keys.h"
+#include "base/program_dir.h"
+#include "base/run_log.h"
+#include "base/window_keys.h"
 #include "fixtures/run_command.h"
 #include "fixtures/temp_dir.h"
 #include "net/error_lines.h"

@@ -1,4 +1,4 @@
-#include "app/language.h"
+#include "base/language.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/program_dir.h"
-#include "app/resources.h"
-#include "app/run_log.h"
-#include "app/window_keys.h"
+#include "base/program_dir.h"
+#include "base/resources.h"
+#include "base/run_log.h"
+#include "base/window_keys.h"
 #include "fixtures/temp_dir.h"
 
 namespace corvane {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/status.h"
+#include "base/status.h"
 #include "cert/builtin_certs.h"
 #include "crypto/x509_names.h"
 #include "fixtures/test_pki.h"

@@ -1,4 +1,4 @@
-#include "app/run_log.h"
+#include "base/run_log.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <regex>
 #include <thread>
 
-#include "app/program_dir.h"
+#include "base/program_dir.h"
 #include "fixtures/temp_dir.h"
 
 namespace corvane {

@@ -4,10 +4,10 @@
 
 #include <filesystem>
 
-#include "app/program_dir.h"
-#include "app/status.h"
-#include "app/window_keys.h"
-#include "cert/cert_decode.h"
+#include "base/program_dir.h"
+#include "base/status.h"
+#include "base/window_keys.h"
+#include "crypto/cert_decode.h"
 #include "crypto/signed_message.h"
 #include "crypto/x509_names.h"
 #include "fixtures/scoped_env.h"

@@ -7,8 +7,8 @@
 #include <memory>
 #include <thread>
 
-#include "app/program_dir.h"
-#include "app/worker_registry.h"
+#include "base/program_dir.h"
+#include "base/worker_registry.h"
 #include "fixtures/temp_dir.h"
 #include "net/server_hosts.h"
 #include "net/stat_comm.h"

@@ -4,10 +4,10 @@
 
 #include <filesystem>
 
-#include "app/own_version.h"
-#include "app/program_dir.h"
-#include "app/status.h"
-#include "app/worker_registry.h"
+#include "base/own_version.h"
+#include "base/program_dir.h"
+#include "base/status.h"
+#include "base/worker_registry.h"
 #include "fixtures/temp_dir.h"
 #include "net/server_hosts.h"
 #include "net/update_comm.h"

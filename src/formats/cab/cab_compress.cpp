@@ -11,7 +11,9 @@
 #include <ctime>
 #include <filesystem>
 
-#include "app/utf8.h"
+#include "base/paths.h"
+#include "base/sibling_file.h"
+#include "base/utf8.h"
 
 namespace corvane::Cabinet {
 namespace {
@@ -78,17 +80,6 @@ std::uint32_t Checksum(const unsigned char* p, std::size_t n, std::uint32_t seed
   return sum ^ last;
 }
 
-std::string BareName(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string PlatformTempFolder() {
-  std::error_code ec;
-  std::string dir = fs::temp_directory_path(ec).string();
-  return ec || dir.empty() ? std::string("/tmp") : dir;
-}
-
 }  // namespace
 
 std::uint16_t FileAttributes(int fd, const std::string& name) {
@@ -112,7 +103,7 @@ void ToDosDateTime(std::int64_t utc, std::uint16_t& date, std::uint16_t& time) {
 
 CCompress::CCompress(const std::string& tempFolder)
     : owner_(std::this_thread::get_id()), instance_(++g_instances) {
-  tempFolder_ = tempFolder.empty() ? PlatformTempFolder() : tempFolder;
+  tempFolder_ = tempFolder.empty() ? TemporaryDirectory() : tempFolder;
   if (tempFolder_.back() != '/') tempFolder_ += '/';
   std::error_code ec;
   fs::create_directories(tempFolder_, ec);
@@ -216,9 +207,8 @@ void CCompress::DropTemporaryFile() {
 
 bool CCompress::StartCabinet(const std::string& cabinetPath) {
   if (!OnOwnerThread()) return false;
-  const std::size_t slash = cabinetPath.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : cabinetPath.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? cabinetPath : cabinetPath.substr(slash + 1);
+  const std::string folder = DirectoryPrefixOf(cabinetPath);
+  const std::string name = FileNameOf(cabinetPath);
   if (open_) return Fail("a cabinet is open already");
   if (folder.size() < 3 || name.size() < 3) return Fail("the cabinet path is too short");
   std::error_code ec;
@@ -316,7 +306,7 @@ bool CCompress::AddEntry(const std::string& sourcePath, const std::string& store
   bool nameIsUtf = false;
   for (unsigned char c : storedName) nameIsUtf = nameIsUtf || c >= 128;
   entry.info.attributes =
-      static_cast<std::uint16_t>((FileAttributes(fd, BareName(sourcePath)) & kAttributeMask) |
+      static_cast<std::uint16_t>((FileAttributes(fd, FileNameOf(sourcePath)) & kAttributeMask) |
                                  kAttributeTimeIsUtc | (nameIsUtf ? kAttributeNameIsUtf : 0));
 
   // A failure part way leaves the bytes read so far in the folder, belonging to no entry.
@@ -380,24 +370,23 @@ bool CCompress::WriteCabinet() {
   }
 
   // Written beside the cabinet's path under a unique name and renamed into place when whole.
-  std::string temp = cabinetPath_ + ".XXXXXX";
-  const int out = ::mkstemp(temp.data());
-  if (out < 0) return Fail("cannot create " + temp + ": " + std::strerror(errno));
-  bool ok = ::fchmod(out, 0644) == 0 && FileWrite(out, head.data(), head.size()) &&
-            FileSeek(tempFd_, 0, SEEK_SET) == 0;
+  SiblingFile out;
+  if (!out.Create(cabinetPath_, 0644))
+    return Fail("cannot create " + out.path() + ": " + std::strerror(errno));
+  bool ok =
+      FileWrite(out.descriptor(), head.data(), head.size()) && FileSeek(tempFd_, 0, SEEK_SET) == 0;
   std::vector<unsigned char> buffer(kIoChunk);
   for (std::uint64_t left = dataSize_; ok && left > 0;) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
-    ok = FileRead(tempFd_, buffer.data(), n) && FileWrite(out, buffer.data(), n);
+    ok = FileRead(tempFd_, buffer.data(), n) && FileWrite(out.descriptor(), buffer.data(), n);
     left -= n;
   }
-  ok = FileClose(out) && ok;
-  if (ok && ::rename(temp.c_str(), cabinetPath_.c_str()) != 0) {
+  if (ok && !out.Commit(false)) {
     lastErrno_ = errno;
     ok = false;
   }
   if (!ok) {
-    ::unlink(temp.c_str());
+    out.Discard();
     return Fail("cannot write the cabinet " + cabinetPath_ + ": " + std::strerror(lastErrno_));
   }
   return true;

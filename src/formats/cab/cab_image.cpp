@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/sibling_file.h"
 #include "crypto/openssl_ptr.h"
 #include "formats/file_reader.h"
 
@@ -94,20 +95,24 @@ class Replacement {
     if (direct) {
       temp_ = target;
       fd_ = ::open(temp_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    } else {
-      temp_ = target + ".corvane-XXXXXX";
-      fd_ = ::mkstemp(temp_.data());
+      if (fd_ < 0) RaiseErrno("cannot create " + temp_);
+      return;
     }
-    if (fd_ < 0) RaiseErrno("cannot create " + temp_);
-    if (!direct && ::fchmod(fd_, mode) != 0) {
+    // Created as mkstemp makes it (owner only), then given `mode`: the two failures differ.
+    const bool created = sibling_.Create(target, 0600, ".corvane-XXXXXX");
+    temp_ = sibling_.path();
+    if (!created) RaiseErrno("cannot create " + temp_);
+    fd_ = sibling_.descriptor();
+    if (::fchmod(fd_, mode) != 0) {
       const int saved = errno;
-      Discard();
+      sibling_.Discard();
+      fd_ = -1;
       errno = saved;
       RaiseWriteError("cannot set the permissions of " + temp_);
     }
   }
   ~Replacement() {
-    if (fd_ >= 0) Discard();
+    if (direct_ && fd_ >= 0) ::close(fd_);
   }
   Replacement(const Replacement&) = delete;
   Replacement& operator=(const Replacement&) = delete;
@@ -171,7 +176,9 @@ class Replacement {
   void Commit() {
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0 || (!direct_ && ::rename(temp_.c_str(), target_.c_str()) != 0)) {
+    if (!direct_) {
+      if (!sibling_.Commit(false)) RaiseWriteError("cannot replace " + target_);
+    } else if (::close(fd) != 0) {
       const int saved = errno;
       ::unlink(temp_.c_str());
       errno = saved;
@@ -182,15 +189,10 @@ class Replacement {
  private:
   static constexpr std::size_t kCopyChunk = 64u << 20;
 
-  void Discard() {
-    ::close(fd_);
-    fd_ = -1;
-    if (!direct_) ::unlink(temp_.c_str());
-  }
-
   std::string target_;
   std::string temp_;
   bool direct_ = false;
+  SiblingFile sibling_;
   int fd_ = -1;
   bool kernelCopy_ = true;
 };

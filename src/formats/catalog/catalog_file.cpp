@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/utf8.h"
+#include "base/utf8.h"
 #include "crypto/der.h"
 #include "crypto/signed_message.h"
 

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "app/file_publish.h"
+#include "base/file_publish.h"
 #include "formats/catalog/catalog_file.h"
 
 namespace corvane::catalog {

@@ -1,4 +1,4 @@
-#include "app/run_log.h"
+#include "base/run_log.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -6,9 +6,9 @@
 #include <mutex>
 #include <system_error>
 
-#include "app/data_locations.h"
-#include "app/program_dir.h"
-#include "app/status.h"
+#include "base/data_locations.h"
+#include "base/program_dir.h"
+#include "base/status.h"
 
 namespace corvane {
 namespace {

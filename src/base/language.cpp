@@ -1,13 +1,13 @@
-#include "app/language.h"
+#include "base/language.h"
 
 #include <atomic>
 #include <cstdlib>
 #include <pugixml.hpp>
 
-#include "app/resources.h"
-#include "app/run_log.h"
-#include "app/status.h"
-#include "app/utf8.h"
+#include "base/resources.h"
+#include "base/run_log.h"
+#include "base/status.h"
+#include "base/utf8.h"
 
 namespace corvane {
 namespace {

@@ -1,7 +1,7 @@
 // The status a failed file operation reports, from the system's error number.
 #pragma once
 
-#include "app/status.h"
+#include "base/status.h"
 
 namespace corvane {
 

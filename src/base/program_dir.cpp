@@ -1,10 +1,12 @@
-#include "app/program_dir.h"
+#include "base/program_dir.h"
 
 #include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
 #include <mutex>
+
+#include "base/paths.h"
 
 namespace corvane {
 namespace {
@@ -33,11 +35,7 @@ std::string ChosenDirectory() {
 
 std::string RunningExecutablePath() { return ExecutablePath(); }
 
-std::string ExecutableDirectory() {
-  std::string path = ExecutablePath();
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
+std::string ExecutableDirectory() { return DirectoryOf(ExecutablePath()); }
 
 bool ProgramDirectoryIsChosen() { return !ChosenDirectory().empty(); }
 
@@ -51,9 +49,7 @@ std::string ProgramFileName() {
     std::lock_guard lock(g_mutex);
     if (!g_fileName.empty()) return g_fileName;
   }
-  std::string path = ExecutablePath();
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  return FileNameOf(ExecutablePath());
 }
 
 void SetProgramDirectory(const std::string& directory) {

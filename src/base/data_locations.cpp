@@ -1,4 +1,4 @@
-#include "app/data_locations.h"
+#include "base/data_locations.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/program_dir.h"
+#include "base/program_dir.h"
 
 namespace corvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/own_version.h"
+#include "base/own_version.h"
 
 #include <cstdio>
 

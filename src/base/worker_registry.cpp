@@ -1,4 +1,4 @@
-#include "app/worker_registry.h"
+#include "base/worker_registry.h"
 
 #include <memory>
 #include <system_error>

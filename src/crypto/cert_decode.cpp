@@ -1,4 +1,4 @@
-#include "cert/cert_decode.h"
+#include "crypto/cert_decode.h"
 
 #include <openssl/evp.h>
 
@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-#include "app/status.h"
+#include "crypto/crypto_error.h"
 
 namespace corvane {
 namespace {
@@ -64,19 +64,19 @@ X509Ptr CertFromText(std::string_view bytes) {
     cert = FromDer(*der);
   }
   if (!cert) cert = FromDer(bytes);
-  if (!cert) RaiseStatus(StatusCode::Undefined);
+  if (!cert) throw CryptoError("no certificate in any of the three forms");
   return cert;
 }
 
 std::string ReadWholeFile(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) RaiseStatus(StatusCode::Undefined);
+  if (!file) throw CryptoError("the file cannot be opened");
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, std::fclose);
   std::string bytes;
   char buffer[65536];
   std::size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
-  if (std::ferror(file)) RaiseStatus(StatusCode::Undefined);
+  if (std::ferror(file)) throw CryptoError("the file cannot be read");
   return bytes;
 }
 

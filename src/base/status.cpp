@@ -1,4 +1,4 @@
-#include "app/status.h"
+#include "base/status.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -95,7 +95,6 @@ void RaiseStatus(const char* format, ...) {
 }
 
 void RaiseStatus(StatusCode code) { throw ExceptionEx(code); }
-
 
 std::string FormatStatus(const char* format, ...) {
   va_list args;

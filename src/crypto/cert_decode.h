@@ -4,17 +4,18 @@
 #include <string>
 #include <string_view>
 
+#include "crypto/crypto_error.h"
 #include "crypto/openssl_ptr.h"
 
 namespace corvane {
 
-// Raises "undefined" when the bytes hold no certificate in any of the three forms.
+// Raises CryptoError when the bytes hold no certificate in any of the three forms.
 X509Ptr CertFromText(std::string_view bytes);
 
-// Raises "undefined" when the file cannot be read or decoded.
+// Raises CryptoError when the file cannot be read or decoded.
 X509Ptr CertFromFile(const std::string& path);
 
-// The whole file; raises "undefined" when it cannot be read.
+// The whole file; raises CryptoError when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 
 }  // namespace corvane

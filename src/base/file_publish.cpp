@@ -1,4 +1,4 @@
-#include "app/file_publish.h"
+#include "base/file_publish.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,26 +9,18 @@
 #include <cstdio>
 #include <functional>
 
+#include "base/sibling_file.h"
+
 namespace corvane {
 namespace {
 
 // Fills a hidden file beside `path` with `fill`, gives it `mode` and renames it over `path`.
 bool Publish(const std::string& path, mode_t mode, const std::function<bool(int)>& fill) {
   if (path.empty()) return false;
-  std::size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.empty()) return false;
-  std::string temp =
-      (slash == std::string::npos ? "./" : dir) + HiddenSiblingName(name, ".part-XXXXXX");
-  // mkstemp creates the file 0600, so a key is never readable by others, not even briefly.
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, mode) == 0 && fill(fd) && ::fsync(fd) == 0;
-  if (::close(fd) != 0) ok = false;
-  if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  SiblingFile file;
+  if (!file.Create(path, mode)) return false;
+  if (!fill(file.descriptor())) return false;
+  return file.Commit(true);
 }
 
 }  // namespace

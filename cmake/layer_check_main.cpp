@@ -1,0 +1,2 @@
+// The empty program the layer checks link a whole layer into; it is never run.
+int main() { return 0; }
