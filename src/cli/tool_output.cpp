@@ -2,20 +2,9 @@
 
 #include <iostream>
 
-#include "base/window_keys.h"
 #include "cli/cli_options.h"
 
 namespace corvane::cli {
-
-const SkinTexts& CsrToolTexts() {
-  static const SkinTexts texts = GetSkinLan(kCsrToolOwner, kCsrToolKeys);
-  return texts;
-}
-
-const SkinTexts& CertToolTexts() {
-  static const SkinTexts texts = GetSkinLan(kCertToolOwner, kCertToolKeys);
-  return texts;
-}
 
 void PrintToolMessage(const SkinTexts& texts, const UiMessage& message) {
   if (message.key.empty()) return;

@@ -5,12 +5,9 @@
 
 #include "base/language.h"
 #include "base/ui_message.h"
+#include "base/window_texts.h"
 
 namespace corvane::cli {
-
-// The CSR tab's and the certificate tab's texts in the current language, loaded once.
-const SkinTexts& CsrToolTexts();
-const SkinTexts& CertToolTexts();
 
 // A green message goes to standard output as its text; a red one to standard error as
 // "Error: <text>"; an empty one prints nothing.

@@ -25,16 +25,6 @@ const SkinTexts& CrossCertTexts() {
   return texts;
 }
 
-const SkinTexts& CsrToolTexts() {
-  static const SkinTexts texts = GetSkinLan(kCsrToolOwner, kCsrToolKeys);
-  return texts;
-}
-
-const SkinTexts& CertToolTexts() {
-  static const SkinTexts texts = GetSkinLan(kCertToolOwner, kCertToolKeys);
-  return texts;
-}
-
 QString SkinFolder() { return CurrentUiLanguage() == UiLanguage::Chinese ? "zh" : "en"; }
 
 }  // namespace corvane::gui

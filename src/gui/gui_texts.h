@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/language.h"
+#include "base/window_texts.h"
 
 namespace corvane::gui {
 
@@ -19,8 +20,6 @@ inline std::string U(const QString& text) { return text.toStdString(); }
 // (store selection, certificate viewer, PIN prompt, file properties). Loaded once.
 const SkinTexts& MainTexts();
 const SkinTexts& CrossCertTexts();
-const SkinTexts& CsrToolTexts();
-const SkinTexts& CertToolTexts();
 inline QString T(std::string_view key) { return Q(MainTexts().Get(key)); }
 
 // "zh" or "en": the folder of this language's layout files.
