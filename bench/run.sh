@@ -11,7 +11,8 @@
 # Environment:
 #   BENCH_SECTIONS  what runs (default "startup pe dlls msi cab")
 #   BENCH_REPEAT    runs per figure (default 3)
-#   BENCH_JOBS      --jobs of the many-DLL run beside the one-at-a-time run (default 4)
+#   BENCH_JOBS      --jobs of the many-DLL run beside the one-at-a-time run (default 8: more
+#                   than the cores, as each file also waits for the timestamp server and the disk)
 #   BENCH_BUILD     a build directory to take the programs from instead of building
 #                   build-bench (Release)
 #   BENCH_BEFORE    another corvanecode-cli (an earlier build) measured beside this one
@@ -22,7 +23,7 @@ image_mibs=${1:-200 1024}
 dll_counts=${2:-150 1000}
 package_mib=${3:-1024}
 repeat=${BENCH_REPEAT:-3}
-jobs=${BENCH_JOBS:-4}
+jobs=${BENCH_JOBS:-8}
 sections=" ${BENCH_SECTIONS:-startup pe dlls msi cab} "
 if [ -n "${BENCH_BUILD:-}" ]; then
   build=$(cd "$BENCH_BUILD" && pwd)
@@ -59,44 +60,52 @@ have_ossl=0
 command -v osslsigncode >/dev/null && have_ossl=1
 ossl=(osslsigncode sign -pkcs12 "$work/b.pfx" -pass bench -h sha256 -t "http://$host/timestamp")
 
-# measure LABEL PREPARE COMMAND...: the best wall seconds of $repeat runs and that run's peak
-# RSS (MiB); PREPARE (shell text) runs untimed before each run.
+# time_once LABEL PREPARE COMMAND...: runs PREPARE (shell text) untimed, then the command,
+# keeping the best wall seconds per label and that run's peak RSS (MiB).
 declare -A wall rss
-measure() {
+time_once() {
   local label=$1 prepare=$2
   shift 2
-  local best="" best_rss=0 w m
-  for _ in $(seq "$repeat"); do
-    eval "$prepare"
-    sync
-    local start end
-    start=$(date +%s%N)
-    /usr/bin/time -f "%M" -o "$work/time" "$@" >/dev/null 2>"$work/err" || {
-      # A signing that is not complete fails the benchmark; osslsigncode's stderr says why.
-      cat "$work/err"
-      exit 1
-    }
-    end=$(date +%s%N)
-    w=$(echo "scale=3; ($end - $start) / 1000000000" | bc)
-    read -r m <"$work/time"
-    if [ -z "$best" ] || (($(echo "$w < $best" | bc))); then
-      best=$w
-      best_rss=$((m / 1024))
-    fi
-  done
-  wall[$label]=$best
-  rss[$label]=$best_rss
-  printf '%-58s %8.3f s %6d MiB\n' "$label" "$best" "$best_rss"
+  local start end w m
+  eval "$prepare"
+  sync
+  start=$(date +%s%N)
+  /usr/bin/time -f "%M" -o "$work/time" "$@" >/dev/null 2>"$work/err" || {
+    # A signing that is not complete fails the benchmark; osslsigncode's stderr says why.
+    cat "$work/err"
+    exit 1
+  }
+  end=$(date +%s%N)
+  w=$(echo "scale=3; ($end - $start) / 1000000000" | bc)
+  read -r m <"$work/time"
+  if [ -z "${wall[$label]:-}" ] || (($(echo "$w < ${wall[$label]}" | bc))); then
+    wall[$label]=$w
+    rss[$label]=$((m / 1024))
+  fi
+}
+report() { printf '%-58s %8.3f s %6d MiB\n' "$1" "${wall[$1]}" "${rss[$1]}"; }
+
+# measure LABEL PREPARE COMMAND...: the best of $repeat runs.
+measure() {
+  unset "wall[$1]"
+  for _ in $(seq "$repeat"); do time_once "$@"; done
+  report "$1"
 }
 ratio() { echo "scale=2; ${wall[$1]} / ${wall[$2]}" | bc; }
 millis() { echo "${wall[$1]} * 1000 / 1" | bc; }
 
-# measure_ours LABEL PREPARE ARGS...: corvanecode-cli, and the earlier build beside it.
+# measure_ours LABEL PREPARE ARGS...: corvanecode-cli, and the earlier build beside it, their
+# runs taking turns so that a change in the machine's load touches both alike.
 measure_ours() {
   local label=$1 prepare=$2
   shift 2
-  measure "$label" "$prepare" "$cli" "$@"
-  if [ -n "$before" ]; then measure "$label (before)" "$prepare" "$before" "$@"; fi
+  unset "wall[$label]" "wall[$label (before)]"
+  for _ in $(seq "$repeat"); do
+    time_once "$label" "$prepare" "$cli" "$@"
+    if [ -n "$before" ]; then time_once "$label (before)" "$prepare" "$before" "$@"; fi
+  done
+  report "$label"
+  if [ -n "$before" ]; then report "$label (before)"; fi
 }
 
 dll=$("$build/bench/corvane-bench-make-pe" "$work/probe.exe" 4096)

@@ -163,7 +163,7 @@ bool SigningSession::LoadChosenCert(CertManager& manager, const SignRunSettings&
 
 bool SigningSession::CheckSignCert(Run& run) {
   if (!LoadChosenCert(run.manager, run.settings, run.interaction)) return false;
-  run.keyOnToken = !choice().pfxChosen;
+  run.keyOnToken = !run.manager.fromPfx();
   if (run.manager.IsExpired()) {
     run.Message(texts_, "UiGloErrCertOutOfDate");
     return false;
@@ -249,7 +249,11 @@ void SigningSession::ExeSignTaskLoop(Run& run) {
     };
     std::vector<std::jthread> helpers;
     const std::size_t wanted = std::min(jobs, run.paths.size() - row);
-    for (std::size_t i = 1; i < wanted; ++i) helpers.emplace_back(signRows);
+    try {
+      for (std::size_t i = 1; i < wanted; ++i) helpers.emplace_back(signRows);
+    } catch (const std::system_error&) {
+      // Fewer threads than asked for: the ones there share the files.
+    }
     signRows();
   }
   signRunning_ = false;
@@ -258,34 +262,32 @@ void SigningSession::ExeSignTaskLoop(Run& run) {
 
 void SigningSession::ExeSignTask(Run& run, std::size_t row,
                                  std::optional<HashAlgorithm>* hashChoice) {
-  {
-    const std::string& path = run.paths[row];
-    try {
-      const std::string type = GetSignType(path);
-      if (type == kUnsupportedType) RaiseStatus(StatusCode::FileTypeNotSupported);
-      ExeVirusScan(run, row);
-      std::unique_ptr<CFileSign> signer = CreateFileSigner(type);
-      if (!signer) RaiseStatus(StatusCode::Undefined);
-      const bool kernelMode = type == kPeKernelType || run.settings.kernelSign;
-      signer->SetKernelMode(kernelMode);
-      if (kernelMode && !run.crossCertPath.empty()) signer->SetCrossCertFile(run.crossCertPath);
-      signer->SetCertManager(&run.manager);
-      signer->ShareHashChoice(hashChoice);
-      signer->SetTimestampProtocol(run.settings.timestampProtocol);
-      run.SetTaskState(row, RowState::Signing, texts_.Get("UiTaskStateSign"),
-                       run.settings.visiblePauses);
-      signer->SignFile(path, path, run.settings.append);
-      counters_.Add("signFile");
-      const bool driverInGeneralMode = type == kPeKernelType && !run.settings.kernelSign;
-      if (driverInGeneralMode)
-        run.SetTaskState(row, RowState::CompleteKernelMode,
-                         texts_.Get("UiTaskStateSignWithKernelMode"), false);
-      else
-        run.SetTaskState(row, RowState::Complete, texts_.Get("UiTaskStateComplete"), false);
-    } catch (const std::exception& e) {
-      run.SetTaskState(row, TaskErrorState(e), TaskErrorText(e, texts_), false);
-      LogError("%s, %s, %s", "CGuiWnd::ExeSignTaskLoop", path.c_str(), e.what());
-    }
+  const std::string& path = run.paths[row];
+  try {
+    const std::string type = GetSignType(path);
+    if (type == kUnsupportedType) RaiseStatus(StatusCode::FileTypeNotSupported);
+    ExeVirusScan(run, row);
+    std::unique_ptr<CFileSign> signer = CreateFileSigner(type);
+    if (!signer) RaiseStatus(StatusCode::Undefined);
+    const bool kernelMode = type == kPeKernelType || run.settings.kernelSign;
+    signer->SetKernelMode(kernelMode);
+    if (kernelMode && !run.crossCertPath.empty()) signer->SetCrossCertFile(run.crossCertPath);
+    signer->SetCertManager(&run.manager);
+    signer->ShareHashChoice(hashChoice);
+    signer->SetTimestampProtocol(run.settings.timestampProtocol);
+    run.SetTaskState(row, RowState::Signing, texts_.Get("UiTaskStateSign"),
+                     run.settings.visiblePauses);
+    signer->SignFile(path, path, run.settings.append);
+    counters_.Add("signFile");
+    const bool driverInGeneralMode = type == kPeKernelType && !run.settings.kernelSign;
+    if (driverInGeneralMode)
+      run.SetTaskState(row, RowState::CompleteKernelMode,
+                       texts_.Get("UiTaskStateSignWithKernelMode"), false);
+    else
+      run.SetTaskState(row, RowState::Complete, texts_.Get("UiTaskStateComplete"), false);
+  } catch (const std::exception& e) {
+    run.SetTaskState(row, TaskErrorState(e), TaskErrorText(e, texts_), false);
+    LogError("%s, %s, %s", "CGuiWnd::ExeSignTaskLoop", path.c_str(), e.what());
   }
 }
 

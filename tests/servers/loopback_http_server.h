@@ -20,8 +20,8 @@
 namespace corvane::test {
 
 // Sets up a server's connections as production web servers do: an answer's header and body
-// leave at once instead of waiting for the client's delayed acknowledgement, and one
-// connection serves up to 100 requests.
+// leave at once instead of waiting for the client's delayed acknowledgement, one connection
+// serves up to 100 requests, and a request on a kept-alive connection is answered at once.
 void SetUpConnections(httplib::Server& server);
 
 class LoopbackHttpServer {
