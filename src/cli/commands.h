@@ -17,5 +17,8 @@ int InstallCommand(int argc, char** argv);
 int CheckUpdateCommand(int argc, char** argv);
 int UpdateCommand(int argc, char** argv);
 int FeedbackCommand(int argc, char** argv);
+int ExtractSignatureCommand(int argc, char** argv);
+int AttachSignatureCommand(int argc, char** argv);
+int RemoveSignatureCommand(int argc, char** argv);
 
 }  // namespace corvane::cli

@@ -54,6 +54,14 @@ Usage:
   corvanecode-cli verify [--trust FILE|DIR]... FILE...
       Checks each file's signature against the trusted roots and prints the reasons
       and every nested signature. Exit status 0 only when every file verifies.
+  corvanecode-cli extract-signature FILE --out P7
+  corvanecode-cli attach-signature FILE P7
+  corvanecode-cli remove-signature FILE
+      Move a signature between files and machines: extract-signature writes the
+      signature of a PE image, cabinet or installer package as PKCS #7 (DER);
+      attach-signature places such a signature (DER or PEM) into FILE, replacing its
+      own, and refuses one whose digest is not FILE's; remove-signature takes the
+      signature out. FILE changes only when the whole change succeeded.
   corvanecode-cli cat --out FILE [--sign SIGN OPTIONS] FILE...
       Builds a security catalog over the files (one member per file, in order; an .inf
       file first gets a CatalogFile entry naming the catalog) and prints one line per
@@ -158,6 +166,9 @@ int main(int argc, char** argv) {
     if (!std::strcmp(argv[1], "check-update")) return CheckUpdateCommand(argc, argv);
     if (!std::strcmp(argv[1], "update")) return UpdateCommand(argc, argv);
     if (!std::strcmp(argv[1], "feedback")) return FeedbackCommand(argc, argv);
+    if (!std::strcmp(argv[1], "extract-signature")) return ExtractSignatureCommand(argc, argv);
+    if (!std::strcmp(argv[1], "attach-signature")) return AttachSignatureCommand(argc, argv);
+    if (!std::strcmp(argv[1], "remove-signature")) return RemoveSignatureCommand(argc, argv);
   } catch (const std::exception& e) {
     std::cerr << "corvanecode-cli: " << e.what() << "\n";
     return kExitFailed;

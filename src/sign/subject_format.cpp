@@ -36,6 +36,10 @@ class PeSubject : public SubjectFormat {
   void WriteSignature(const std::string& path, const std::string& der) const override {
     pe::ReplaceSignature(path, der);
   }
+  bool RemoveSignature(const std::string& path) const override {
+    pe::RemoveSignatures(path);
+    return true;
+  }
 };
 
 class CabSubject : public SubjectFormat {
@@ -51,6 +55,10 @@ class CabSubject : public SubjectFormat {
   void WriteSignature(const std::string& path, const std::string& der) const override {
     cab::PrepareForSigning(path);
     cab::WriteSignature(path, der);
+  }
+  bool RemoveSignature(const std::string& path) const override {
+    cab::PrepareForSigning(path);  // the signature area goes, the empty reserve stays
+    return true;
   }
 };
 
@@ -68,6 +76,10 @@ class MsiSubject : public SubjectFormat {
   }
   void WriteSignature(const std::string& path, const std::string& der) const override {
     msi::WriteSignature(path, der);
+  }
+  bool RemoveSignature(const std::string& path) const override {
+    msi::RemoveSignature(path);
+    return true;
   }
 };
 
@@ -98,6 +110,7 @@ class CatalogSubject : public SubjectFormat {
   void WriteSignature(const std::string& path, const std::string& der) const override {
     catalog::WriteCatalogFile(path, der);
   }
+  bool RemoveSignature(const std::string& /*path*/) const override { return false; }
 };
 
 bool StartsWith(const std::string& path, const char* magic) {

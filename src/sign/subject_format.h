@@ -38,6 +38,9 @@ class SubjectFormat {
   virtual std::string ReadSignature(const std::string& path) const = 0;
   // Places `der` as the file's only signature.
   virtual void WriteSignature(const std::string& path, const std::string& der) const = 0;
+  // Takes every signature out, leaving the file as it was before it was signed (a cabinet
+  // keeps an empty signature reserve). False for a catalog, which is its signature.
+  virtual bool RemoveSignature(const std::string& path) const = 0;
 };
 
 // The format of the file at `path`, recognised from its content; null when none fits.

@@ -153,4 +153,15 @@ bool RemoveExtendedSignature(const std::string& path) {
   return removed;
 }
 
+bool RemoveSignature(const std::string& path) {
+  bool removed = false;
+  {
+    CompoundFile file(path, /*writable=*/true);
+    removed = file.RemoveRootStream(kSignatureStream);
+    file.RemoveRootStream(kSignatureExStream);
+  }
+  Forget(formats::StampOf(path));
+  return removed;
+}
+
 }  // namespace corvane::msi

@@ -54,4 +54,8 @@ void ReplaceSignature(const std::string& path, const std::string& der);
 // was one. In place: call it on a working copy.
 bool RemoveExtendedSignature(const std::string& path);
 
+// Removes the signature stream and the pre-hash; true when there was a signature. In place:
+// call it on a working copy.
+bool RemoveSignature(const std::string& path);
+
 }  // namespace corvane::msi
