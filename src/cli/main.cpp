@@ -62,10 +62,11 @@ Usage:
       attach-signature places such a signature (DER or PEM) into FILE, replacing its
       own, and refuses one whose digest is not FILE's; remove-signature takes the
       signature out. FILE changes only when the whole change succeeded.
-  corvanecode-cli cat --out FILE [--sign SIGN OPTIONS] FILE...
+  corvanecode-cli cat --out FILE [--sha256] [--sign SIGN OPTIONS] FILE...
       Builds a security catalog over the files (one member per file, in order; an .inf
       file first gets a CatalogFile entry naming the catalog) and prints one line per
-      file. The first file that fails ends the run and no catalog is written. --sign
+      file. The first file that fails ends the run and no catalog is written. --sha256
+      lists the members by SHA-256 digests (a version 2 catalog; SHA-1 by default). --sign
       signs the catalog right after, taking the options of sign (--pfx, --append, ...).
   corvanecode-cli csr [--kind code|client|ssl] --key-out FILE --bits 2048|4096 --out FILE
                      [--publisher NAME] [--unit NAME]          (code signing)

@@ -60,6 +60,7 @@ int ToolListCommand(int argc, char** argv, const std::string& command, const std
   values.push_back("out");
   std::vector<std::string> flags = kSignFlagOptions;
   flags.push_back("sign");
+  if (mode == ToolMode::Catalog) flags.push_back("sha256");
   Arguments args;
   if (auto error = ParseArguments(argc, argv, 2, values, flags, args)) {
     std::cerr << command << ": " << *error << "\n";
@@ -78,7 +79,7 @@ int ToolListCommand(int argc, char** argv, const std::string& command, const std
         return kExitUsage;
       }
     for (const auto& [name, set] : args.flags)
-      if (set && name != "sign") {
+      if (set && name != "sign" && name != "sha256") {
         std::cerr << command << ": --" << name << " signs the " << product
                   << ": give --sign as well\n";
         return kExitUsage;
@@ -95,7 +96,8 @@ int ToolListCommand(int argc, char** argv, const std::string& command, const std
 
   ToolCommandInteraction interaction(paths, Absolute(*out), args.Flag("sign"));
   std::string stored;
-  RunToolTask(Workers(), mode, paths, texts, interaction, &stored);
+  RunToolTask(Workers(), mode, paths, texts, interaction, &stored, true,
+              args.Flag("sha256") ? HashAlgorithm::Sha256 : HashAlgorithm::Sha1);
   for (const SignTask& row : interaction.rows()) std::cout << row.path << ": " << row.state << "\n";
   if (interaction.failed()) {
     PrintError(interaction.message());

@@ -58,11 +58,11 @@ SubjectKind FormatOf(const std::string& path) {
   return SubjectKind::FlatImage;
 }
 
-// SHA-1 over [from, to) of the open file, and `prefix` before it.
-std::string Sha1Range(int fd, const std::string& prefix, std::uint64_t from, std::uint64_t to) {
+// The digest with `md` over [from, to) of the open file, and `prefix` before it.
+std::string DigestRange(int fd, const EVP_MD* md, const std::string& prefix, std::uint64_t from,
+                        std::uint64_t to) {
   EvpMdCtxPtr ctx(EVP_MD_CTX_new());
-  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha1(), nullptr) != 1)
-    RaiseStatus(StatusCode::Undefined);
+  if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1) RaiseStatus(StatusCode::Undefined);
   EVP_DigestUpdate(ctx.get(), prefix.data(), prefix.size());
   std::vector<char> buffer(1 << 16);
   for (std::uint64_t at = from; at < to;) {
@@ -81,10 +81,10 @@ std::string Sha1Range(int fd, const std::string& prefix, std::uint64_t from, std
 
 // A cabinet without the signature reserve is digested as it stands: everything but the
 // header checksum field (bytes 4..7).
-std::string UnreservedCabinetDigest(int fd, std::uint64_t size) {
+std::string UnreservedCabinetDigest(int fd, const EVP_MD* md, std::uint64_t size) {
   std::string magic(4, '\0');
   if (::pread(fd, magic.data(), 4, 0) != 4) RaiseStatus(StatusCode::Undefined);
-  return Sha1Range(fd, magic, 8, size);
+  return DigestRange(fd, md, magic, 8, size);
 }
 
 }  // namespace
@@ -99,7 +99,8 @@ std::string ReferenceTag(const std::string& digest) {
   return tag;
 }
 
-MemberIndirectData CreateMemberIndirectData(const std::string& path) {
+MemberIndirectData CreateMemberIndirectData(const std::string& path, HashAlgorithm algorithm) {
+  const EVP_MD* md = HashMd(algorithm);
   const SubjectKind format = FormatOf(path);
   Descriptor fd(path);
   struct stat st {};
@@ -112,26 +113,26 @@ MemberIndirectData CreateMemberIndirectData(const std::string& path) {
     switch (format) {
       case SubjectKind::PeImage:
         out.subjectType = catalog::kSubjectPeImage;
-        out.digest = pe::AuthenticodeDigest(path, EVP_sha1());
+        out.digest = pe::AuthenticodeDigest(path, md);
         break;
       case SubjectKind::Cabinet: {
         out.subjectType = catalog::kSubjectCabinet;
         cab::CabLayout layout = cab::ReadLayout(path);
-        out.digest = layout.signatureReserve ? cab::AuthenticodeDigest(path, EVP_sha1())
-                                             : UnreservedCabinetDigest(fd.get(), size);
+        out.digest = layout.signatureReserve ? cab::AuthenticodeDigest(path, md)
+                                             : UnreservedCabinetDigest(fd.get(), md, size);
         break;
       }
       case SubjectKind::InstallerPackage:
         out.subjectType = catalog::kSubjectInstallerPackage;
-        out.digest = msi::AuthenticodeDigest(path, EVP_sha1());
+        out.digest = msi::AuthenticodeDigest(path, md);
         break;
       case SubjectKind::FlatImage:
       case SubjectKind::Catalog:  // a catalog member that is a catalog is digested as it stands
         out.subjectType = catalog::kSubjectFlatImage;
-        out.digest = Sha1Range(fd.get(), {}, 0, size);
+        out.digest = DigestRange(fd.get(), md, {}, 0, size);
         break;
     }
-    out.indirectData = BuildIndirectData(format, HashAlgorithm::Sha1, out.digest);
+    out.indirectData = BuildIndirectData(format, algorithm, out.digest);
   } catch (const ExceptionEx&) {
     throw;
   } catch (const cfb::CfbFormatError&) {

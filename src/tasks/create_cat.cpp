@@ -138,11 +138,12 @@ bool WriteInfCatalogFile(const std::string& rowPath, const std::string& productP
 
 std::string CreateCat(const std::vector<std::string>& paths, const SkinTexts& texts,
                       const ToolRowReport& report, std::stop_token stop,
-                      const ChooseSavePath& chooseDestination) {
+                      const ChooseSavePath& chooseDestination, HashAlgorithm memberHash) {
   std::string product = chooseDestination().value_or("");
   auto stopped = [&] { return stop.stop_requested(); };
   try {
     catalog::Catalog store;
+    store.version = memberHash == HashAlgorithm::Sha1 ? 1 : 2;
     store.listIdentifier.assign(16, '\0');
     if (RAND_bytes(reinterpret_cast<unsigned char*>(store.listIdentifier.data()), 16) != 1)
       RaiseStatus(StatusCode::Undefined);
@@ -155,7 +156,7 @@ std::string CreateCat(const std::vector<std::string>& paths, const SkinTexts& te
         if (!product.empty() && !WriteInfCatalogFile(path, product))
           LogError("%s, %s, %s", "CGuiWnd::WriteInfCatalogFile", path.c_str(),
                    StatusCodeText(StatusCode::FileIsInUse));
-        MemberIndirectData data = CreateMemberIndirectData(path);
+        MemberIndirectData data = CreateMemberIndirectData(path, memberHash);
         catalog::Member member;
         member.referenceTag = ReferenceTag(data.digest);
         member.subjectType = data.subjectType;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/language.h"
+#include "sign/hash_algorithm.h"
 #include "tasks/create_cab.h"
 
 namespace corvane {
@@ -18,10 +19,11 @@ namespace corvane {
 // every INF as it was. Each row ends "Complete" or with its error text; the first failing row
 // ends the loop (later rows keep their text) and nothing is stored. Returns the product
 // path, empty when nothing was stored. A failure of the catalog itself raises the composite
-// text "CGuiWnd::CreateCat, <status>,".
+// text "CGuiWnd::CreateCat, <status>,". `memberHash` SHA-256 makes a version 2 catalog.
 std::string CreateCat(const std::vector<std::string>& paths, const SkinTexts& texts,
                       const ToolRowReport& report, std::stop_token stop,
-                      const ChooseSavePath& chooseDestination);
+                      const ChooseSavePath& chooseDestination,
+                      HashAlgorithm memberHash = HashAlgorithm::Sha1);
 
 // For a row path ending in ".inf" (exactly): the key "CatalogFile" of the section "version"
 // (matched in any letter case) gets the file name of `productPath`, replacing an existing

@@ -12,7 +12,7 @@ namespace corvane {
 
 void RunToolTask(WorkerRegistry& workers, ToolMode mode, const std::vector<std::string>& paths,
                  const SkinTexts& texts, ToolInteraction& interaction, std::string* product,
-                 bool announceEnd) {
+                 bool announceEnd, HashAlgorithm catalogHash) {
   if (product) product->clear();
   interaction.TipInfoSet("");
   interaction.RunStarted();
@@ -26,9 +26,10 @@ void RunToolTask(WorkerRegistry& workers, ToolMode mode, const std::vector<std::
         interaction.RowChanged(row, state, text);
       };
       auto choose = [&] { return interaction.ChooseDestination(mode); };
-      const std::string stored = mode == ToolMode::Cabinet
-                                     ? CreateCab(paths, texts, report, workers.StopToken(), choose)
-                                     : CreateCat(paths, texts, report, workers.StopToken(), choose);
+      const std::string stored =
+          mode == ToolMode::Cabinet
+              ? CreateCab(paths, texts, report, workers.StopToken(), choose)
+              : CreateCat(paths, texts, report, workers.StopToken(), choose, catalogHash);
       if (product) *product = stored;
       std::error_code ec;
       if (!stored.empty() && interaction.CreateAndSignSelected() &&

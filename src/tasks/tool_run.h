@@ -8,6 +8,7 @@
 
 #include "base/language.h"
 #include "base/worker_registry.h"
+#include "sign/hash_algorithm.h"
 #include "tasks/run_interaction.h"
 
 namespace corvane {
@@ -37,7 +38,8 @@ class ToolInteraction : public RunInteraction {
 // does once the flag is free, so the window may start the next run at once.
 void RunToolTask(WorkerRegistry& workers, ToolMode mode, const std::vector<std::string>& paths,
                  const SkinTexts& texts, ToolInteraction& interaction,
-                 std::string* product = nullptr, bool announceEnd = true);
+                 std::string* product = nullptr, bool announceEnd = true,
+                 HashAlgorithm catalogHash = HashAlgorithm::Sha1);
 
 // The same on a worker of its own under the CAB/CAT busy flag; false (and nothing runs) when
 // a tool run holds it. `texts` and `interaction` must outlive the worker.

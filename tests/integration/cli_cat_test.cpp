@@ -2,9 +2,11 @@
 
 #include <filesystem>
 
+#include "crypto/der.h"
 #include "crypto/trust_store.h"
 #include "fixtures/run_command.h"
 #include "fixtures/signing_environment.h"
+#include "formats/catalog/catalog_file.h"
 #include "sign/authenticode_verifier.h"
 
 namespace corvane {
@@ -51,6 +53,36 @@ TEST_F(CliCat, CreatesSignsAndReportsEachFile) {
   r = Cli({"verify", "--trust", env_.trustBundle(), cat});
   EXPECT_EQ(r.exitStatus, 0) << r.out;
   EXPECT_NE(r.out.find("nested signature 1: valid"), std::string::npos) << r.out;
+}
+
+// Members listed by SHA-256 digests (a version 2 catalog) or by SHA-1 ones, each accepted by
+// an independent verifier for its PE member.
+TEST_F(CliCat, Sha256CatalogsListTheirMembersBySha256) {
+  std::string exe = env_.CopyImage("console-x64.exe");
+  std::string text = File("readme.txt", "plain text member\n");
+  for (bool sha256 : {false, true}) {
+    SCOPED_TRACE(sha256 ? "SHA-256" : "SHA-1");
+    std::string cat = env_.dir() / (sha256 ? "v2.cat" : "v1.cat");
+    std::vector<std::string> args{"cat", "--out", cat, "--sign", "--pfx", env_.rootA().pfxPath};
+    if (sha256) args.insert(args.begin() + 1, "--sha256");
+    args.insert(args.end(), {exe, text});
+    test::CommandResult r = Cli(args);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    const std::vector<catalog::Member> members =
+        catalog::ReadMembers(catalog::CtlOf(test::ReadFileBytes(cat)));
+    ASSERT_EQ(members.size(), 2u);
+    for (const catalog::Member& member : members)
+      EXPECT_EQ(member.referenceTag.size(), sha256 ? 64u : 40u) << member.referenceTag;
+    const std::string ctl = catalog::CtlOf(test::ReadFileBytes(cat));
+    const std::string member2 = der::Encode(der::Oid(catalog::kOidCatalogListMember2));
+    EXPECT_EQ(ctl.find(member2) != std::string::npos, sha256);
+    test::CommandResult ossl = test::RunCommand(
+        "/usr/bin/osslsigncode", {"verify", "-CAfile", env_.trustBundle(), "-TSA-CAfile",
+                                  env_.tsaRoot(), "-catalog", cat, "-in", exe});
+    EXPECT_EQ(ossl.exitStatus, 0) << ossl.out << ossl.err;
+  }
+  EXPECT_EQ(Cli({"cab", "--sha256", "--out", env_.dir() / "x.cab", text}).exitStatus, 2)
+      << "a cabinet has no members to list";
 }
 
 TEST_F(CliCat, AFailingFileEndsTheRunWithoutACatalog) {

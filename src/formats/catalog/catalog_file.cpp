@@ -138,7 +138,9 @@ std::string Encode(const Catalog& catalog) {
       der::Constructed(der::kSequence, {der::Oid(kOidCatalogList)}),
       der::Primitive(der::kOctetString, catalog.listIdentifier),
       der::Raw(UtcTime(catalog.thisUpdate)),
-      der::Constructed(der::kSequence, {der::Oid(kOidCatalogListMember), der::Null()}),
+      der::Constructed(der::kSequence, {der::Oid(catalog.version == 2 ? kOidCatalogListMember2
+                                                                      : kOidCatalogListMember),
+                                        der::Null()}),
   };
   if (!subjects.empty()) ctl.push_back(der::Constructed(der::kSequence, std::move(subjects)));
   Node signedData = der::Constructed(

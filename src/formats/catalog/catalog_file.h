@@ -9,7 +9,7 @@
 //     subjectUsage      SEQUENCE { szOID_CATALOG_LIST },
 //     listIdentifier    OCTET STRING (16 random bytes),
 //     ctlThisUpdate     UTCTime,
-//     subjectAlgorithm  SEQUENCE { szOID_CATALOG_LIST_MEMBER, NULL },
+//     subjectAlgorithm  SEQUENCE { szOID_CATALOG_LIST_MEMBER (version 2: ..._MEMBER2), NULL },
 //     trustedSubjects   SEQUENCE OF SEQUENCE {
 //       subjectIdentifier  OCTET STRING: the reference tag in UTF-16LE with its terminating zero,
 //       subjectAttributes  SET OF Attribute: SpcIndirectDataContent, member info, name-values } }
@@ -35,6 +35,8 @@ class CatalogFormatError : public std::runtime_error {
 inline constexpr char kOidCtl[] = "1.3.6.1.4.1.311.10.1";
 inline constexpr char kOidCatalogList[] = "1.3.6.1.4.1.311.12.1.1";
 inline constexpr char kOidCatalogListMember[] = "1.3.6.1.4.1.311.12.1.2";
+// The subject algorithm of a version 2 catalog, whose members are listed by SHA-256 digests.
+inline constexpr char kOidCatalogListMember2[] = "1.3.6.1.4.1.311.12.1.3";
 inline constexpr char kOidCatNameValue[] = "1.3.6.1.4.1.311.12.2.1";
 inline constexpr char kOidCatMemberInfo[] = "1.3.6.1.4.1.311.12.2.2";
 
@@ -64,6 +66,7 @@ struct Member {
 };
 
 struct Catalog {
+  int version = 1;             // 2: members listed by SHA-256 digests
   std::string listIdentifier;  // 16 bytes
   std::time_t thisUpdate = 0;
   std::vector<Member> members;
