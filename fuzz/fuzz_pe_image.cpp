@@ -9,6 +9,7 @@
 #include <string>
 
 #include "formats/pe/pe_image.h"
+#include "formats/pe/pe_page_hashes.h"
 
 namespace {
 
@@ -55,6 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     pe::ReadCertificates(path);
     pe::ReadSignature(path);
+  } catch (const std::exception&) {
+  }
+  try {
+    pe::PageHashTable(path, EVP_sha1());
   } catch (const std::exception&) {
   }
 

@@ -20,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     corvane::IndirectDigest indirect;
     std::string content = message.ContentDer();
     corvane::ParseIndirectData(content, indirect);
+    corvane::ReadPageHashes(content);
     corvane::CheckSignerInfo(message.SignerInfo(0), content, message.Certificates());
     corvane::VerifyTimestamp(message, 0, store.get());
     message.AddCertificate(std::string("\x30\x00", 2));

@@ -20,7 +20,7 @@ Usage:
       not for code signing, 1 when the file or password is refused.
   corvanecode-cli sign --pfx FILE [password option] [--append] [--kernel]
                       [--cross-cert FILE] [--timestamp-host HOST[:PORT]] [--rfc3161]
-                      [--scan-host HOST[:PORT]] [--jobs N] FILE...
+                      [--scan-host HOST[:PORT]] [--jobs N] [--page-hashes] FILE...
       Signs each file in place with a timestamped Authenticode signature and prints
       one line per file with its outcome. --append nests the new signature beside
       the existing one; --kernel signs in kernel mode (drivers always are) and adds
@@ -31,7 +31,8 @@ Usage:
       after a pause when it times out or answers 5xx. Without it the hosts come from
       CORVANECODE_TIMESTAMP_HOST, then from the desktop program's saved setting.
       --jobs signs up to N files (1 to 64, default 1) at once; the lines still come
-      in the order of the files.
+      in the order of the files. --page-hashes adds the hash of every page of a PE
+      image (SHA-1 pages for a SHA-1 signature, else SHA-256), which verify checks.
       Exit status 0 only when every file is complete.
   corvanecode-cli sign --store-cert ISSUER:SERIAL|URI [key store options] [--append]
                       [--kernel] [--cross-cert FILE] [--timestamp-host HOST[:PORT]] FILE...

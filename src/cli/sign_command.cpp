@@ -15,6 +15,7 @@
 #include "net/server_hosts.h"
 #include "net/usage_reporters.h"
 #include "sign/authenticode_verifier.h"
+#include "sign/subject_format.h"
 #include "tasks/signing_session.h"
 
 namespace corvane::cli {
@@ -104,6 +105,7 @@ void Describe(const char* label, const SignatureReport& s) {
     std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", &tm);
     std::cout << ", timestamped " << when << (s.rfc3161 ? " (RFC 3161)" : "");
   }
+  if (s.pageHashes) std::cout << ", with page hashes";
   std::cout << "\n";
   for (const std::string& problem : s.problems) std::cout << "    - " << problem << "\n";
 }
@@ -184,6 +186,7 @@ int SignFiles(const Arguments& args, const std::vector<std::string>& files,
       args.Flag("rfc3161") ? TimestampProtocol::Rfc3161 : TimestampProtocol::Authenticode;
   settings.adviseDoubleCertificate = false;
   settings.jobs = *jobs;
+  SetPageHashes(args.Flag("page-hashes"));
 
   if (auto pfx = args.Value("pfx")) {
     session.ChoosePfx(*pfx);

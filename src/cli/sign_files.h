@@ -15,7 +15,8 @@ inline const std::vector<std::string> kSignValueOptions = {
 
 // The most files --jobs signs at once.
 inline constexpr unsigned kMaxSignJobs = 64;
-inline const std::vector<std::string> kSignFlagOptions = {"append", "kernel", "rfc3161"};
+inline const std::vector<std::string> kSignFlagOptions = {"append", "kernel", "rfc3161",
+                                                          "page-hashes"};
 
 // Signs `files` as "sign" does with the sign options of `args`, printing one line per file;
 // `command` names the command in usage errors. Returns the exit status.

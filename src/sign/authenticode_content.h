@@ -2,6 +2,7 @@
 // kind of subject and the file's digest).
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "sign/hash_algorithm.h"
@@ -14,8 +15,22 @@ namespace corvane {
 // carries its certificate trust list instead of indirect data.
 enum class SubjectKind { PeImage, Cabinet, InstallerPackage, FlatImage, Catalog };
 
-// DER of the SpcIndirectDataContent for a subject of `kind` with `digest`.
-std::string BuildIndirectData(SubjectKind kind, HashAlgorithm algorithm, const std::string& digest);
+// DER of the SpcIndirectDataContent for a subject of `kind` with `digest`. For a PE image,
+// a non-empty `pageHashes` table (pe::PageHashTable) goes into its SpcPeImageData, made with
+// SHA-1 for a SHA-1 signature and with SHA-256 otherwise (PageHashDigest).
+std::string BuildIndirectData(SubjectKind kind, HashAlgorithm algorithm, const std::string& digest,
+                              const std::string& pageHashes = {});
+
+// The digest page hashes are made with for a signature with `algorithm`.
+HashAlgorithm PageHashDigest(HashAlgorithm algorithm);
+
+// The page-hash table an SpcIndirectDataContent carries, with the digest it was made with;
+// nullopt when it carries none (or is no PE image's).
+struct PageHashes {
+  HashAlgorithm algorithm = HashAlgorithm::Sha1;
+  std::string table;
+};
+std::optional<PageHashes> ReadPageHashes(const std::string& indirectData);
 
 // The digest algorithm and digest an SpcIndirectDataContent carries; false when it does not
 // parse.

@@ -7,6 +7,7 @@
 #include "crypto/signed_message.h"
 #include "crypto/trust_store.h"
 #include "crypto/x509_names.h"
+#include "formats/pe/pe_page_hashes.h"
 #include "sign/authenticode_content.h"
 #include "sign/hash_algorithm.h"
 #include "sign/subject_format.h"
@@ -114,6 +115,16 @@ SignatureReport CheckSignature(const std::string& blob, const SubjectFormat& for
       if (format.Digest(path, HashMd(*algorithm)) != indirect.digest)
         report.problems.push_back(
             "the file's digest does not match the signature (the file was changed)");
+      if (std::optional<PageHashes> pages = ReadPageHashes(content)) {
+        report.pageHashes = true;
+        std::string computed;
+        try {
+          computed = pe::PageHashTable(path, HashMd(pages->algorithm));
+        } catch (const std::exception&) {
+        }
+        if (computed != pages->table)
+          report.problems.push_back("the page hashes do not match the file's pages");
+      }
     }
 
     std::vector<std::string> certificates = message.Certificates();

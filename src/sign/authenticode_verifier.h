@@ -21,6 +21,7 @@ struct SignatureReport {
   bool timestamped = false;
   bool rfc3161 = false;
   std::time_t timestamp = 0;
+  bool pageHashes = false;            // it carries page hashes (checked like the digest)
   std::vector<std::string> problems;  // why it is not valid
 };
 

@@ -1,5 +1,6 @@
 #include "sign/subject_format.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -9,6 +10,7 @@
 #include "formats/catalog/catalog_io.h"
 #include "formats/msi/msi_package.h"
 #include "formats/pe/pe_image.h"
+#include "formats/pe/pe_page_hashes.h"
 
 namespace corvane {
 namespace {
@@ -22,9 +24,17 @@ std::string DigestBytes(const EVP_MD* md, const std::string& data) {
   return std::string(reinterpret_cast<char*>(out), size);
 }
 
+std::atomic<bool> g_pageHashes{false};
+
 class PeSubject : public SubjectFormat {
  public:
   SubjectKind kind() const override { return SubjectKind::PeImage; }
+  std::string SignedContent(const std::string& path, HashAlgorithm algorithm) const override {
+    const std::string digest = Digest(path, HashMd(algorithm));
+    if (!PageHashesWanted()) return BuildIndirectData(kind(), algorithm, digest);
+    return BuildIndirectData(kind(), algorithm, digest,
+                             pe::PageHashTable(path, HashMd(PageHashDigest(algorithm))));
+  }
   bool SignatureWrittenByEmbedder() const override { return true; }
   void Prepare(const std::string& path) const override { pe::AlignForCertificateTable(path); }
   std::string Digest(const std::string& path, const EVP_MD* md) const override {
@@ -123,6 +133,9 @@ bool StartsWith(const std::string& path, const char* magic) {
 }
 
 }  // namespace
+
+void SetPageHashes(bool on) { g_pageHashes = on; }
+bool PageHashesWanted() { return g_pageHashes; }
 
 std::unique_ptr<SubjectFormat> DetectSubjectFormat(const std::string& path) {
   if (pe::LooksLikePe(path)) {

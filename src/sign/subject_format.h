@@ -43,6 +43,10 @@ class SubjectFormat {
   virtual bool RemoveSignature(const std::string& path) const = 0;
 };
 
+// Whether the signatures of PE images made from now on carry page hashes (off unless asked).
+void SetPageHashes(bool on);
+bool PageHashesWanted();
+
 // The format of the file at `path`, recognised from its content; null when none fits.
 // Malformed files of a known format raise the format module's error.
 std::unique_ptr<SubjectFormat> DetectSubjectFormat(const std::string& path);

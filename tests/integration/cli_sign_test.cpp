@@ -71,6 +71,43 @@ TEST_F(CliSign, JobsSignSeveralFilesAtOnceAndPrintTheLinesInListOrder) {
   }
 }
 
+// Page hashes of SHA-1 and SHA-256 signatures, nested ones too, checked by both verifiers.
+TEST_F(CliSign, PageHashesAreAddedOnRequestAndVerified) {
+  struct Case {
+    const char* image;
+    const test::TestSigner& signer;
+    const char* pages;  // as osslsigncode names the page digest
+  } cases[] = {{"console-x64.exe", env_.rootA(), "SHA256"},
+               {"library-x64.dll", env_.sha1(), "SHA1"},
+               {"console-x86.exe", env_.rootA(), "SHA256"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.image);
+    std::string file = env_.CopyImage(c.image);
+    test::CommandResult r = Cli({"sign", "--pfx", c.signer.pfxPath, "--page-hashes", file});
+    ASSERT_EQ(r.exitStatus, 0) << r.out << r.err;
+    std::string log;
+    EXPECT_EQ(env_.OsslVerify(file, &log), 0) << log;
+    EXPECT_NE(log.find(std::string("Page hash algorithm  : ") + c.pages), std::string::npos) << log;
+    EXPECT_EQ(log.find("MISMATCH"), std::string::npos) << log;
+    r = Cli({"verify", "--trust", env_.trustBundle(), file});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_NE(r.out.find("with page hashes"), std::string::npos) << r.out;
+  }
+  // Without the option nothing changes; a nested signature may carry them on its own.
+  std::string plain = env_.CopyImage("console-x64.exe", "plain.exe");
+  ASSERT_EQ(Cli({"sign", "--pfx", env_.sha1().pfxPath, plain}).exitStatus, 0);
+  test::CommandResult r = Cli({"verify", "--trust", env_.trustBundle(), plain});
+  EXPECT_EQ(r.out.find("page hashes"), std::string::npos) << r.out;
+  ASSERT_EQ(
+      Cli({"sign", "--pfx", env_.rootA().pfxPath, "--append", "--page-hashes", plain}).exitStatus,
+      0);
+  r = Cli({"verify", "--trust", env_.trustBundle(), plain});
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  EXPECT_NE(r.out.find("nested signature 1: valid, sha256"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("with page hashes"), std::string::npos) << r.out;
+  EXPECT_EQ(env_.OsslVerify(plain), 0);
+}
+
 TEST_F(CliSign, ScanHostOptionNamesTheReputationService) {
   test::ReputationServer service;
   std::string virus = env_.CopyImage("console-x64.exe", "virus.exe");
