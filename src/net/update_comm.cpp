@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "base/paths.h"
 #include "base/status.h"
 #include "net/communicator.h"
 
@@ -17,11 +18,6 @@ namespace corvane {
 namespace {
 
 constexpr const char* kGetVerInfoFailed = "UpdateComm::GetVerInfo";
-
-std::string TemporaryDirectory() {
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp && *tmp ? tmp : "/tmp";
-}
 
 // The numbers of a version text, empty pieces between dots skipped.
 std::vector<long long> VersionNumbers(std::string_view version) {

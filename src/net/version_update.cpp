@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/data_locations.h"
+#include "base/paths.h"
 #include "base/process_start.h"
 #include "base/program_files.h"
 #include "base/run_log.h"
@@ -31,16 +32,6 @@ bool ReadOffer(UpdateStatus& status, const std::string& notesElement, const std:
   return status.hasNew;
 }
 
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The programs an update of this copy renews: `self`, and the other one when it lies in the
 // same directory under its own name (and is not the running file itself).
 std::vector<Program> ProgramsToUpdate(const std::string& runningExecutable, Program self) {
@@ -61,7 +52,7 @@ std::vector<Program> ProgramsToUpdate(const std::string& runningExecutable, Prog
 
 bool CarriesAnotherProgramsName(const std::string& runningExecutable, Program self) {
   for (Program other : kPrograms) {
-    if (other != self && NameOf(runningExecutable) == FilesOf(other).installedName) return true;
+    if (other != self && FileNameOf(runningExecutable) == FilesOf(other).installedName) return true;
   }
   return false;
 }

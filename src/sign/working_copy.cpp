@@ -21,6 +21,7 @@
 
 #include "base/file_errors.h"
 #include "base/file_publish.h"
+#include "base/paths.h"
 #include "base/status.h"
 #include "base/worker_registry.h"
 
@@ -31,25 +32,6 @@ constexpr char kSigningMarker[] = ".signing-";
 // What the longest copy name adds to the file name: ".", the marker, a process id, "-XXXXXX",
 // and the ".corvane-XXXXXX" a format's editor may put behind it for a file of its own.
 constexpr std::size_t kNameOverhead = 1 + sizeof kSigningMarker - 1 + 10 + 7 + 15;
-
-std::string DirectoryOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string FileNameOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string TemporaryDirectory() {
-  std::error_code ec;
-  std::string dir = std::filesystem::temp_directory_path(ec).string();
-  if (ec || dir.empty()) dir = "/tmp";
-  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  return dir;
-}
 
 // Errors after which another directory may still take the copy.
 bool DirectoryRefuses(int error) {
