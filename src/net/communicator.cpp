@@ -11,6 +11,8 @@
 #include <mutex>
 
 #include "base/file_publish.h"
+#include "base/paths.h"
+#include "base/sibling_file.h"
 #include "base/status.h"
 #include "base/worker_registry.h"
 #include "net/curl_library.h"
@@ -192,77 +194,29 @@ size_t AppendToString(char* data, size_t size, size_t count, void* target) noexc
 size_t WriteToFile(char* data, size_t size, size_t count, void* target) noexcept {
   if (!data || !target) return kWriteError;
   const size_t length = size * count;
-  if (std::fwrite(data, 1, length, static_cast<std::FILE*>(target)) != length) return kWriteError;
+  const int fd = static_cast<SiblingFile*>(target)->descriptor();
+  if (!WriteAll(fd, std::string_view(data, length))) return kWriteError;
   return length;
 }
 
 size_t Discard(char*, size_t size, size_t count, void*) noexcept { return size * count; }
 
-// The file a download is written to before it replaces the destination: a hidden
-// ".<name>.part-XXXXXX" in the destination's directory, so the final rename stays on one
-// file system. Removed on every path that does not end in Commit().
-class PartFile {
- public:
-  PartFile() = default;
-  PartFile(const PartFile&) = delete;
-  PartFile& operator=(const PartFile&) = delete;
-  ~PartFile() {
-    if (stream_) std::fclose(stream_);
-    if (!path_.empty()) ::unlink(path_.c_str());
-  }
-
-  bool Create(const std::string& destPath) {
-    const size_t slash = destPath.rfind('/');
-    const std::string directory = slash == std::string::npos ? "" : destPath.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? destPath : destPath.substr(slash + 1);
-    if (name.empty()) return false;
-
-    std::string pattern = directory + HiddenSiblingName(name, ".part-XXXXXX");
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) return false;
-    path_ = pattern;
-
-    // mkstemp makes the file private; give it the mode the destination has or would get.
-    struct stat existing;
-    const bool replacing = ::stat(destPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
-    ::fchmod(fd, replacing ? (existing.st_mode & 07777) : NewFileMode());
-
-    stream_ = ::fdopen(fd, "wb");
-    if (!stream_) {
-      ::close(fd);
-      return false;
-    }
-    return true;
-  }
-
-  std::FILE* stream() const { return stream_; }
-
-  // Closes the file and moves it over the destination.
-  bool Commit(const std::string& destPath) {
-    std::FILE* stream = stream_;
-    stream_ = nullptr;
-    if (std::fclose(stream) != 0) return false;
-    if (::rename(path_.c_str(), destPath.c_str()) != 0) return false;
-    path_.clear();
-    return true;
-  }
-
- private:
-  std::string path_;
-  std::FILE* stream_ = nullptr;
-};
-
+// The download goes to a hidden file beside the destination (removed on every path that does
+// not end in its commit), with the mode the destination has or would get.
 bool DownloadToFile(const std::string& url, const std::string& destPath) {
-  PartFile part;
-  if (!part.Create(destPath)) return false;
+  if (FileNameOf(destPath).empty()) return false;
+  struct stat existing;
+  const bool replacing = ::stat(destPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+  SiblingFile part;
+  if (!part.Create(destPath, replacing ? (existing.st_mode & 07777) : NewFileMode())) return false;
 
   Transfer transfer(url);
   transfer.Set(CURLOPT_HTTPGET, 1L);
   transfer.Set(CURLOPT_WRITEFUNCTION, &WriteToFile);
-  transfer.Set(CURLOPT_WRITEDATA, part.stream());
+  transfer.Set(CURLOPT_WRITEDATA, &part);
   transfer.SetTimeLimit(kDownloadTimeLimit);
   if (transfer.Perform() != CURLE_OK) return false;
-  return part.Commit(destPath);
+  return part.Commit(/*sync=*/true);
 }
 
 }  // namespace
