@@ -115,37 +115,24 @@ CCertTool::Operation CCertTool::SelectedOperation() const {
   return Operation::Install;
 }
 
-QWidget* CCertTool::CertRowLabel() const {
-  switch (SelectedOperation()) {
-    case Operation::Pfx:
-      return Control<QWidget>(root_, "lbCertFile");
-    case Operation::Spc:
-      return Control<QWidget>(root_, "lbUserCert");
-    default:
-      return Control<QWidget>(root_, "lbCertFile_");
-  }
-}
-
-QWidget* CCertTool::CertRowButton() const {
-  switch (SelectedOperation()) {
-    case Operation::Pfx:
-      return Control<QWidget>(root_, "btCertFileSel");
-    case Operation::Spc:
-      return Control<QWidget>(root_, "btUserSel");
-    default:
-      return Control<QWidget>(root_, "btCertFileSel_");
-  }
-}
-
-QLineEdit* CCertTool::CertRowEdit() const {
-  switch (SelectedOperation()) {
-    case Operation::Pfx:
-      return Control<QLineEdit>(root_, "edCertFile");
-    case Operation::Spc:
-      return Control<QLineEdit>(root_, "edUserCert");
-    default:
-      return Control<QLineEdit>(root_, "edCertFile_");
-  }
+CCertTool::CertRow CCertTool::SelectedCertRow() const {
+  struct Names {
+    const char* label;
+    const char* button;
+    const char* edit;
+  };
+  const Names names = [this]() -> Names {
+    switch (SelectedOperation()) {
+      case Operation::Pfx:
+        return {"lbCertFile", "btCertFileSel", "edCertFile"};
+      case Operation::Spc:
+        return {"lbUserCert", "btUserSel", "edUserCert"};
+      default:
+        return {"lbCertFile_", "btCertFileSel_", "edCertFile_"};
+    }
+  }();
+  return {Control<QWidget>(root_, names.label), Control<QWidget>(root_, names.button),
+          Control<QLineEdit>(root_, names.edit)};
 }
 
 void CCertTool::OnOperationSelected(Operation operation) {
@@ -158,15 +145,17 @@ void CCertTool::OnOperationSelected(Operation operation) {
   opPasteCert_->setText(Q(CertToolTexts().Get(operation == Operation::Spc ? "TitleOpPasterCert2"
                                                                           : "TitleOpPasterCert1")));
   const bool fromFile = !opPasteCert_->isChecked();
-  CertRowLabel()->setEnabled(fromFile);
-  CertRowButton()->setEnabled(fromFile);
+  const CertRow row = SelectedCertRow();
+  row.label->setEnabled(fromFile);
+  row.button->setEnabled(fromFile);
 }
 
 void CCertTool::OnPasteToggled(bool on) {
-  CertRowLabel()->setEnabled(!on);
-  CertRowButton()->setEnabled(!on);
+  const CertRow row = SelectedCertRow();
+  row.label->setEnabled(!on);
+  row.button->setEnabled(!on);
   if (on) {
-    CertRowEdit()->clear();
+    row.edit->clear();
   } else {
     redCert_->clear();
   }

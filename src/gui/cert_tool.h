@@ -43,9 +43,12 @@ class CCertTool : public QWidget {
 
   Operation SelectedOperation() const;
   // The current operation's certificate row: its label, select button and edit.
-  QWidget* CertRowLabel() const;
-  QWidget* CertRowButton() const;
-  QLineEdit* CertRowEdit() const;
+  struct CertRow {
+    QWidget* label;
+    QWidget* button;
+    QLineEdit* edit;
+  };
+  CertRow SelectedCertRow() const;
 
   void StartOperation();
   void ShowMessage(const UiMessage& message);

@@ -14,12 +14,7 @@ namespace {
 
 class CliCat : public ::testing::Test {
  protected:
-  test::CommandResult Cli(std::vector<std::string> args) {
-    return test::RunCli(args, {{"CORVANECODE_PROGRAM_DIR", env_.dir().path()},
-                               {"LANG", "C"},
-                               {"CORVANECODE_TIMESTAMP_HOST", env_.server().hostPort()},
-                               {"CORVANECODE_PFX_PASSWORD", "pw"}});
-  }
+  test::CommandResult Cli(std::vector<std::string> args) { return env_.Cli(args); }
   std::string File(const std::string& name, const std::string& content) {
     std::string path = env_.dir() / name;
     test::WriteFileBytes(path, content);

@@ -15,12 +15,7 @@ namespace {
 
 class CliDetachedSignature : public ::testing::Test {
  protected:
-  test::CommandResult Cli(std::vector<std::string> args) {
-    return test::RunCli(args, {{"CORVANECODE_PROGRAM_DIR", env_.dir().path()},
-                               {"LANG", "C"},
-                               {"CORVANECODE_TIMESTAMP_HOST", env_.server().hostPort()},
-                               {"CORVANECODE_PFX_PASSWORD", "pw"}});
-  }
+  test::CommandResult Cli(std::vector<std::string> args) { return env_.Cli(args); }
   std::string Copy(const std::string& from, const std::string& name) {
     const std::string to = env_.dir() / name;
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
