@@ -17,6 +17,7 @@
 #include "sign/sign_result.h"
 #include "sign/subject_format.h"
 #include "sign/timestamp_client.h"
+#include "sign/working_copy.h"
 
 namespace corvane {
 namespace {
@@ -72,7 +73,8 @@ void CheckResult(std::uint32_t code) {
 TempFileForSign::TempFileForSign() {
   std::string dir = TemporaryDirectory();
   if (dir.back() != '/') dir += '/';
-  std::string pattern = dir + kProbeFilePrefix + "XXXXXX";
+  RemoveFilesOfEndedProcesses(dir, kProbeFilePrefix);
+  std::string pattern = dir + kProbeFilePrefix + std::to_string(::getpid()) + "-XXXXXX";
   int fd = ::mkstemp(pattern.data());
   bool written = fd >= 0 && ::write(fd, cab::kProbeCabinet, sizeof cab::kProbeCabinet) ==
                                 static_cast<ssize_t>(sizeof cab::kProbeCabinet);

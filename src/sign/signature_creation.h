@@ -29,7 +29,8 @@ bool ProbeSha256(const SignerCertificate& signer);
 
 // A fresh copy of the probe cabinet in the temporary directory, removed with the object. Each
 // probe signs its own copy, so signing processes that run side by side never sign one file
-// at the same time.
+// at the same time. Its name carries the process id, so that the copy of a process killed while
+// probing is removed by the next probe.
 class TempFileForSign {
  public:
   TempFileForSign();  // raises "Sign::GetTempFileForSign, invalid path" when it cannot be written

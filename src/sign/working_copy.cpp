@@ -154,22 +154,29 @@ std::string WorkingCopyPrefix(const std::string& fileName) {
 }
 
 void RemoveStaleWorkingCopies(const std::string& directory, const std::string& fileName) {
-  const std::string prefix = WorkingCopyPrefix(fileName);
+  RemoveFilesOfEndedProcesses(directory, WorkingCopyPrefix(fileName));
+}
+
+void RemoveFilesOfEndedProcesses(const std::string& directory, const std::string& prefix) {
   DIR* dir = ::opendir(directory.c_str());
   if (!dir) return;
   while (const dirent* entry = ::readdir(dir)) {
     std::string_view name = entry->d_name;
+    // A format's editor writes "." + the file's name + its own suffix beside the file.
+    if (name.size() > 1 && name[0] == '.' && name.substr(1, prefix.size()) == prefix)
+      name.remove_prefix(1);
     if (name.substr(0, prefix.size()) != prefix) continue;
     std::string_view rest = name.substr(prefix.size());
     std::size_t dash = rest.find('-');
-    if (dash == 0 || dash == std::string_view::npos) continue;
-    pid_t pid = 0;
+    if (dash == 0 || dash == std::string_view::npos || dash > 9) continue;
+    long long pid = 0;
     bool digits = true;
     for (char c : rest.substr(0, dash)) {
       digits = digits && c >= '0' && c <= '9';
       pid = pid * 10 + (c - '0');
     }
-    if (!digits || pid <= 0 || pid == ::getpid() || !ProcessEnded(pid)) continue;
+    if (!digits || pid <= 0 || pid == ::getpid() || !ProcessEnded(static_cast<pid_t>(pid)))
+      continue;
     struct stat st {};
     if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(st.st_mode))

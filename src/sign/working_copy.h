@@ -88,4 +88,8 @@ std::string WorkingCopyPrefix(const std::string& fileName);
 // Removes from `directory` the named working copies of `fileName` whose process has ended.
 void RemoveStaleWorkingCopies(const std::string& directory, const std::string& fileName);
 
+// Removes from `directory` the regular files named `prefix` + process id + "-" + anything
+// whose process has ended: what a process killed while it had them leaves behind.
+void RemoveFilesOfEndedProcesses(const std::string& directory, const std::string& prefix);
+
 }  // namespace corvane

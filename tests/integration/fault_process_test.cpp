@@ -60,10 +60,14 @@ TEST(FaultProcesses, KilledSigningsLeaveTheFileWholeAndNothingBehind) {
     }
   }
   // A named working copy of a process that has ended, as a crash leaves one where the file
-  // system has no unnamed files: the next signing of that file removes it.
-  const std::string stale =
-      w.work() + "/" + WorkingCopyPrefix("pack.cab") + std::to_string(EndedProcessId()) + "-AbC123";
-  test::WriteFileBytes(stale, "half a cabinet");
+  // system has no unnamed files, and the probe cabinet of one killed while it probed the key:
+  // the next signing removes them.
+  const std::string ended = std::to_string(EndedProcessId());
+  test::WriteFileBytes(w.work() + "/" + WorkingCopyPrefix("pack.cab") + ended + "-AbC123",
+                       "half a cabinet");
+  const std::string probe = "corvanetempfile.cab." + ended + "-XyZ789";
+  test::WriteFileBytes(w.tmp() + "/" + probe, "probe");
+  test::WriteFileBytes(w.tmp() + "/." + probe + ".corvane-QrS456", "probe being rewritten");
   CommandResult r = w.Sign({image, cab});
   EXPECT_EQ(r.out, image + ": Complete\n" + cab + ": Complete\n") << r.err;
   EXPECT_EQ(w.Leftovers({"big.exe", "pack.cab"}), std::vector<std::string>{});
