@@ -150,28 +150,47 @@ std::uint32_t BuildSignedContent(const char* contentType, const std::string& con
   return kSignOk;
 }
 
-std::uint32_t SignerSignEx(const std::string& path, const SignerCertificate& signer,
-                           HashAlgorithm algorithm, std::string& signature, SignatureWrite write) {
-  try {
-    std::unique_ptr<SubjectFormat> format = DetectSubjectFormat(path);
-    if (!format) return kTrustSubjectFormUnknown;
-    format->Prepare(path);
-    std::string der;
-    if (std::uint32_t code = BuildSignedContent(
-            format->ContentType(), format->SignedContent(path, algorithm), signer, algorithm, der))
-      return code;
-    if (write == SignatureWrite::IntoFile) format->WriteSignature(path, der);
-    signature = std::move(der);
-    return kSignOk;
-  } catch (const std::system_error& e) {
-    int code = e.code().value();
+namespace {
+
+std::uint32_t SignFailure(const std::exception& failure) {
+  if (const auto* io = dynamic_cast<const std::system_error*>(&failure)) {
+    const int code = io->code().value();
     return code == EACCES || code == EBUSY || code == ETXTBSY || code == EPERM
                ? kErrorSharingViolation
                : kGenericFailure;
-  } catch (const std::exception&) {
-    // A file of a known format that cannot be read as one.
-    return kErrorBadExeFormat;
   }
+  // A file of a known format that cannot be read as one.
+  return kErrorBadExeFormat;
+}
+
+}  // namespace
+
+std::uint32_t SignerSignEx(SubjectFormat& file, const SignerCertificate& signer,
+                           HashAlgorithm algorithm, std::string& signature, SignatureWrite write) {
+  try {
+    file.Prepare();
+    std::string der;
+    if (std::uint32_t code = BuildSignedContent(file.ContentType(), file.SignedContent(algorithm),
+                                                signer, algorithm, der))
+      return code;
+    if (write == SignatureWrite::IntoFile) file.WriteSignature(der);
+    signature = std::move(der);
+    return kSignOk;
+  } catch (const std::exception& e) {
+    return SignFailure(e);
+  }
+}
+
+std::uint32_t SignerSignEx(const std::string& path, const SignerCertificate& signer,
+                           HashAlgorithm algorithm, std::string& signature, SignatureWrite write) {
+  std::unique_ptr<SubjectFormat> file;
+  try {
+    file = DetectSubjectFormat(path);
+  } catch (const std::exception& e) {
+    return SignFailure(e);
+  }
+  if (!file) return kTrustSubjectFormUnknown;
+  return SignerSignEx(*file, signer, algorithm, signature, write);
 }
 
 }  // namespace corvane

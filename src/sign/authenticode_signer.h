@@ -14,6 +14,8 @@
 
 namespace corvane {
 
+class SubjectFormat;
+
 struct SignerCertificate {
   X509* certificate = nullptr;
   EVP_PKEY* key = nullptr;
@@ -27,8 +29,12 @@ struct SignerCertificate {
 // held before, so that the file is written once.
 enum class SignatureWrite { IntoFile, ByEmbedder };
 
-// Signs the file at `path` in place. On success `signature` holds the DER made for it, which
-// is written into the file unless `write` leaves that to the embedder.
+// Signs the file in place. On success `signature` holds the DER made for it, which is written
+// into the file unless `write` leaves that to the embedder.
+std::uint32_t SignerSignEx(SubjectFormat& file, const SignerCertificate& signer,
+                           HashAlgorithm algorithm, std::string& signature,
+                           SignatureWrite write = SignatureWrite::IntoFile);
+// The same for the file at `path`, opened for this signing.
 std::uint32_t SignerSignEx(const std::string& path, const SignerCertificate& signer,
                            HashAlgorithm algorithm, std::string& signature,
                            SignatureWrite write = SignatureWrite::IntoFile);

@@ -76,8 +76,7 @@ std::string SignerDigestName(const std::string& signerInfoDer) {
   }
 }
 
-SignatureReport CheckSignature(const std::string& blob, const SubjectFormat& format,
-                               const std::string& path, X509_STORE* trust,
+SignatureReport CheckSignature(const std::string& blob, SubjectFormat& format, X509_STORE* trust,
                                std::vector<SignatureReport>* nested) {
   SignatureReport report;
   try {
@@ -86,7 +85,7 @@ SignatureReport CheckSignature(const std::string& blob, const SubjectFormat& for
       for (const MessageAttribute& attribute : message.UnauthenticatedAttributes(0))
         if (attribute.oid == kOidNestedSignature)
           for (const std::string& value : attribute.values)
-            nested->push_back(CheckSignature(value, format, path, trust, nullptr));
+            nested->push_back(CheckSignature(value, format, trust, nullptr));
     }
     // A catalog's signature covers its certificate trust list, which lists the digests of
     // its members; every other signature covers indirect data with the file's digest.
@@ -112,14 +111,14 @@ SignatureReport CheckSignature(const std::string& blob, const SubjectFormat& for
         return report;
       }
       report.digestAlgorithm = HashName(*algorithm);
-      if (format.Digest(path, HashMd(*algorithm)) != indirect.digest)
+      if (format.Digest(HashMd(*algorithm)) != indirect.digest)
         report.problems.push_back(
             "the file's digest does not match the signature (the file was changed)");
       if (std::optional<PageHashes> pages = ReadPageHashes(content)) {
         report.pageHashes = true;
         std::string computed;
         try {
-          computed = pe::PageHashTable(path, HashMd(pages->algorithm));
+          computed = pe::PageHashTable(format.path(), HashMd(pages->algorithm));
         } catch (const std::exception&) {
         }
         if (computed != pages->table)
@@ -181,13 +180,13 @@ VerifyReport VerifyTrust(const std::string& path, X509_STORE* trust) {
       report.primary.problems.push_back("not a file format that carries an Authenticode signature");
       return report;
     }
-    std::string blob = format->ReadSignature(path);
+    std::string blob = format->ReadSignature();
     if (blob.empty()) {
       report.primary.problems.push_back("the file is not signed");
       return report;
     }
     report.signedFile = true;
-    report.primary = CheckSignature(blob, *format, path, trust, &report.nested);
+    report.primary = CheckSignature(blob, *format, trust, &report.nested);
     report.trusted = report.primary.valid;
   } catch (const std::exception& e) {
     report.primary.problems.push_back(std::string("the file cannot be read: ") + e.what());

@@ -35,11 +35,21 @@ bool CabFileSign::FillWorkingCopy(const std::string& source, const std::string& 
     return false;
   }
   if (digest.valid()) {
-    const std::string value = digest.get();
-    if (!value.empty() && formats::StampOf(source) == before)
-      cab::RememberDigest(workingCopy, md, value);
+    std::string value = digest.get();
+    if (!value.empty() && formats::StampOf(source) == before) copyDigest_.emplace(md, value);
   }
   return true;
+}
+
+void CabFileSign::EmbedFinalSignature(SubjectFormat& file, const std::string& data) {
+  CFileSign::EmbedSignedData(file.path(), data);
+  try {
+    file.WriteSignature(data);
+  } catch (const cab::CabWriteError& e) {
+    RaiseStatus("%s, %s", "CabFileSign::EmbedSignedData", e.code().message().c_str());
+  } catch (const std::exception&) {
+    RaiseStatus("%s, %s", "CabFileSign::EmbedSignedData", StatusCodeText(StatusCode::Undefined));
+  }
 }
 
 void CabFileSign::EmbedSignedData(const std::string& path, const std::string& data) {

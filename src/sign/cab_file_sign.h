@@ -21,6 +21,9 @@ class CabFileSign : public MsFileSign {
   // none, while its digest is taken from the source.
   bool FillWorkingCopy(const std::string& source, const std::string& workingCopy) override;
   bool NeedsNamedWorkingCopy() const override { return true; }
+  // The signing left the signature area empty: the final signature is written once, padded to
+  // a multiple of 8.
+  void EmbedFinalSignature(SubjectFormat& workingCopy, const std::string& data) override;
 };
 
 }  // namespace corvane

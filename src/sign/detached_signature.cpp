@@ -48,13 +48,16 @@ std::optional<std::string> PemToDer(const std::string& text) {
 // nullopt; a refusal or a failure leaves the file untouched.
 std::optional<std::string> OnWorkingCopy(
     const std::string& path, const SubjectFormat& format,
-    const std::function<std::optional<std::string>(const std::string& copy)>& change) {
+    const std::function<std::optional<std::string>(SubjectFormat& copy)>& change) {
   try {
     SigningTarget target(path);
     // A cabinet is rewritten by renaming new files over its copy: that copy needs a name.
     WorkingCopy copy(target, format.kind() == SubjectKind::Cabinet);
     copy.Fill(target.path(), [](const std::string&) { return false; });
-    if (std::optional<std::string> refused = change(copy.path())) return refused;
+    std::unique_ptr<SubjectFormat> opened = DetectSubjectFormat(copy.path());
+    if (!opened) return std::string(kNoFormat);
+    if (std::optional<std::string> refused = change(*opened)) return refused;
+    opened.reset();
     copy.Publish(target);
     return std::nullopt;
   } catch (const std::exception& e) {
@@ -69,7 +72,7 @@ std::optional<std::string> ExtractSignature(const std::string& path, std::string
     std::string why;
     std::unique_ptr<SubjectFormat> format = MovableFormat(path, why);
     if (!format) return why;
-    der = format->ReadSignature(path);
+    der = format->ReadSignature();
     if (der.empty()) return std::string(kNotSigned);
     return std::nullopt;
   } catch (const std::exception& e) {
@@ -103,12 +106,12 @@ std::optional<std::string> AttachSignature(const std::string& path, const std::s
   } catch (const std::exception& e) {
     return std::string("the file cannot be read: ") + e.what();
   }
-  return OnWorkingCopy(path, *format, [&](const std::string& copy) -> std::optional<std::string> {
-    format->RemoveSignature(copy);
-    format->Prepare(copy);
-    if (format->Digest(copy, HashMd(*algorithm)) != indirect.digest)
+  return OnWorkingCopy(path, *format, [&](SubjectFormat& copy) -> std::optional<std::string> {
+    copy.RemoveSignature();
+    copy.Prepare();
+    if (copy.Digest(HashMd(*algorithm)) != indirect.digest)
       return std::string("the signature was made for another file: its digest is not this file's");
-    format->WriteSignature(copy, der);
+    copy.WriteSignature(der);
     return std::nullopt;
   });
 }
@@ -119,12 +122,12 @@ std::optional<std::string> RemoveSignature(const std::string& path) {
     std::string why;
     format = MovableFormat(path, why);
     if (!format) return why;
-    if (format->ReadSignature(path).empty()) return std::string(kNotSigned);
+    if (format->ReadSignature().empty()) return std::string(kNotSigned);
   } catch (const std::exception& e) {
     return std::string("the file cannot be read: ") + e.what();
   }
-  return OnWorkingCopy(path, *format, [&](const std::string& copy) -> std::optional<std::string> {
-    format->RemoveSignature(copy);
+  return OnWorkingCopy(path, *format, [&](SubjectFormat& copy) -> std::optional<std::string> {
+    copy.RemoveSignature();
     return std::nullopt;
   });
 }

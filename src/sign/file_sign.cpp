@@ -23,6 +23,7 @@
 #include "sign/authenticode_verifier.h"
 #include "sign/cab_file_sign.h"
 #include "sign/sign_type.h"
+#include "sign/subject_format.h"
 #include "sign/working_copy.h"
 
 namespace corvane {
@@ -87,29 +88,27 @@ void MsFileSign::SignFile(const std::string& source, const std::string& destinat
   // A PE image's or installer package's digest is taken from the source while the working
   // copy is made, on a second core: the copy then need not be read again, and a large file
   // costs little more than one pass of the hash.
+  std::unique_ptr<SubjectFormat> sourceFile;
   std::future<void> digest;
-  formats::FileStamp sourceStamp = pe::StampOf(sourcePath);
-  const bool peImage = pe::LooksLikePe(sourcePath);
-  const bool package = !peImage && msi::LooksLikePackage(sourcePath);
-  if (package) {
+  const formats::FileStamp sourceStamp = formats::StampOf(sourcePath);
+  if (pe::LooksLikePe(sourcePath) || msi::LooksLikePackage(sourcePath)) {
     const EVP_MD* md = HashMd(ChosenHashAlgorithm());
-    digest = std::async(std::launch::async, [md, sourcePath] {
-      try {
-        msi::AuthenticodeDigest(sourcePath, md);
-      } catch (const std::exception&) {
-        // The signing itself reports whatever made this fail.
-      }
-    });
-  } else if (peImage) {
-    const EVP_MD* md = HashMd(ChosenHashAlgorithm());
-    digest = std::async(std::launch::async, [md, sourcePath] {
-      try {
-        pe::AuthenticodeDigest(sourcePath, md);
-      } catch (const std::exception&) {
-        // The signing itself reports whatever made this fail.
-      }
-    });
+    try {
+      sourceFile = DetectSubjectFormat(sourcePath);
+    } catch (const std::exception&) {
+      // The signing itself reports what makes this fail.
+    }
+    if (sourceFile)
+      digest = std::async(std::launch::async, [md, &sourceFile] {
+        try {
+          sourceFile->Digest(md);
+        } catch (const std::exception&) {
+          // The signing itself reports whatever made this fail.
+        }
+      });
   }
+  copyDigest_.reset();
+  subject_.reset();
   std::optional<WorkingCopy> workingCopy;
   try {
     workingCopy.emplace(target, NeedsNamedWorkingCopy());
@@ -119,24 +118,35 @@ void MsFileSign::SignFile(const std::string& source, const std::string& destinat
     if (digest.valid()) digest.wait();
     throw;
   }
-  if (digest.valid()) {
-    digest.wait();
-    if (package)
-      msi::NoteIdenticalCopy(sourcePath, sourceStamp, workingCopy->path());
-    else
-      pe::NoteIdenticalCopy(sourcePath, sourceStamp, workingCopy->path());
+  if (digest.valid()) digest.wait();
+  try {
+    SubjectFormat& copy = SubjectFor(workingCopy->path());
+    if (sourceFile && formats::StampOf(sourcePath) == sourceStamp &&
+        formats::StampOf(copy.path()).size == sourceStamp.size)
+      copy.TakeOverFrom(*sourceFile);
+    if (copyDigest_) copy.TakeDigest(copyDigest_->first, std::move(copyDigest_->second));
+  } catch (const std::exception&) {
+    // The signing reports a copy that cannot be opened as its format.
   }
+  sourceFile.reset();
   bool timestampOk = true;
   try {
     append_ = append;
     CreateSignature(workingCopy->path(), timestampOk);
+    subject_.reset();
     workingCopy->Publish(target);
   } catch (const std::exception&) {
+    subject_.reset();
     workingCopy.reset();
     throw;
   }
   // The file is signed and in place; only its timestamp is missing.
   if (!timestampOk) RaiseStatus(StatusCode::SignSucceedTimestampFailed);
+}
+
+SubjectFormat& MsFileSign::SubjectFor(const std::string& path) {
+  if (!subject_ || subject_->path() != path) subject_ = OpenForSigning(path);
+  return *subject_;
 }
 
 HashAlgorithm MsFileSign::ChosenHashAlgorithm() {
@@ -151,16 +161,19 @@ HashAlgorithm MsFileSign::ChosenHashAlgorithm() {
 }
 
 std::string MsFileSign::CreateSignature(const std::string& workingCopy, bool& timestampOk) {
+  SubjectFormat& file = SubjectFor(workingCopy);
   std::string previous;
   try {
-    previous = ReadEmbeddedSignature(workingCopy);
+    previous = ReadEmbeddedSignature(file);
   } catch (const std::exception&) {
     append_ = false;
   }
-  BeforeSigning(workingCopy);
+  BeforeSigning(file);
+  // Signature, timestamp, certificates and nesting are put together here; the file is written
+  // once, with the final signature.
   SignerCertificate signer{manager_->certificate(), manager_->privateKey(), {}, false};
-  std::string blob = PlatformSign(signer, workingCopy, timestampOk, protocol_,
-                                  ChosenHashAlgorithm(), FreshSignatureWrite());
+  std::string blob = PlatformSign(signer, file, timestampOk, protocol_, ChosenHashAlgorithm(),
+                                  SignatureWrite::ByEmbedder);
   platformSignatureLength_ = static_cast<std::uint32_t>(blob.size());
   Trace(("MssignApiSigLen:" + std::to_string(blob.size())).c_str());
   blob = AddCertificates(blob, ownCaIssued_, chineseNamedRoot_, manager_->chain());
@@ -172,7 +185,7 @@ std::string MsFileSign::CreateSignature(const std::string& workingCopy, bool& ti
       RaiseStatus(StatusCode::Undefined);
     }
   }
-  EmbedSignedData(workingCopy, blob);
+  EmbedFinalSignature(file, blob);
   return blob;
 }
 
@@ -186,7 +199,7 @@ VerifyReport MsFileSign::Verify(const std::string& path) {
 void CPeFileSign::EmbedSignedData(const std::string& path, const std::string& data) {
   CFileSign::EmbedSignedData(path, data);
   try {
-    pe::ReplaceSignature(path, data);
+    SubjectFor(path).WriteSignature(data);
   } catch (const std::exception&) {
     // Publishing a copy whose table was half rewritten would report an unsigned file as signed.
     RaiseStatus("%s, %s", "CPeFileSign::EmbedSignedData", StatusCodeText(StatusCode::Undefined));
@@ -203,12 +216,23 @@ void MsiFileSign::EmbedSignedData(const std::string& path, const std::string& da
   }
 }
 
-void MsiFileSign::BeforeSigning(const std::string& workingCopy) {
+void MsiFileSign::EmbedFinalSignature(SubjectFormat& file, const std::string& data) {
+  CFileSign::EmbedSignedData(file.path(), data);
+  try {
+    // The signing left the package alone: the stream is made here, with the final signature.
+    file.WriteSignature(data);
+  } catch (const std::exception&) {
+    RaiseStatus("%s, %s", "MsiFileSign::EmbedSignedData", StatusCodeText(StatusCode::Undefined));
+  }
+}
+
+void MsiFileSign::BeforeSigning(SubjectFormat& file) {
   if (append_) return;
   try {
-    msi::RemoveExtendedSignature(workingCopy);
+    if (msi::RemoveExtendedSignature(file.path())) file.FileChanged();
   } catch (const std::exception&) {
     // A package that cannot be edited is refused by the signing that follows.
+    file.FileChanged();
   }
 }
 

@@ -10,9 +10,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "sign/authenticode_verifier.h"
 #include "sign/signature_creation.h"
+#include "sign/subject_format.h"
 
 namespace corvane {
 
@@ -67,54 +69,59 @@ class MsFileSign : public CFileSign {
   std::string CreateSignature(const std::string& workingCopy, bool& timestampOk);
   // Called once it is known whether the new signature replaces the old one or is appended,
   // before the working copy is signed.
-  virtual void BeforeSigning(const std::string& /*workingCopy*/) {}
+  virtual void BeforeSigning(SubjectFormat& /*workingCopy*/) {}
   // Writes the working copy (an empty file) from the source in a way of the format's own;
-  // false leaves it to a byte-for-byte copy.
+  // false leaves it to a byte-for-byte copy. A digest of the copy worked out on the way goes
+  // into copyDigest_.
   virtual bool FillWorkingCopy(const std::string& /*source*/, const std::string& /*workingCopy*/) {
     return false;
   }
   // True for a format whose editing renames new files over the working copy's name.
   virtual bool NeedsNamedWorkingCopy() const { return false; }
-  // Whether the signing and the timestamp step write the fresh signature into the working
-  // copy, or leave it to EmbedSignedData alone (an embedder that writes the whole final
-  // signature whatever the copy held, so the copy is written once).
-  virtual SignatureWrite FreshSignatureWrite() const { return SignatureWrite::IntoFile; }
+  // Puts the final signature into the working copy, which the signing left without it: the
+  // copy is written once. EmbedSignedData unless the format says otherwise.
+  virtual void EmbedFinalSignature(SubjectFormat& workingCopy, const std::string& data) {
+    EmbedSignedData(workingCopy.path(), data);
+  }
+  // The working copy (or the file at `path`) opened as its format, once per signing; raises
+  // the signing's status for a file that is none.
+  SubjectFormat& SubjectFor(const std::string& path);
   // The hash of this file's signature, chosen (and the key probed) once per file, or once per
   // run where the run shares its choice: the digest taken while the working copy is made and
   // the signing itself must agree on it.
   HashAlgorithm ChosenHashAlgorithm();
 
+  std::optional<std::pair<const EVP_MD*, std::string>> copyDigest_;
+
  private:
   std::optional<HashAlgorithm> hashAlgorithm_;
+  std::unique_ptr<SubjectFormat> subject_;
 };
 
 // PE images: the certificate table is cut and written anew with the final signature.
 class CPeFileSign : public MsFileSign {
  public:
   void EmbedSignedData(const std::string& path, const std::string& data) override;
-
- protected:
-  SignatureWrite FreshSignatureWrite() const override { return SignatureWrite::ByEmbedder; }
 };
 
 // Installer packages: the final signature goes into the signature stream.
 class MsiFileSign : public MsFileSign {
  public:
+  // Rewrites the existing signature stream; the stream must be there.
   void EmbedSignedData(const std::string& path, const std::string& data) override;
 
  protected:
+  // Makes the signature stream, which a signing in this flow has not written.
+  void EmbedFinalSignature(SubjectFormat& workingCopy, const std::string& data) override;
   // "MsiDigitalSignatureEx" belongs to the signature it was made for: a replaced signature
   // takes it along, an appended one leaves it for the primary signature.
-  void BeforeSigning(const std::string& workingCopy) override;
+  void BeforeSigning(SubjectFormat& workingCopy) override;
 };
 
 // A catalog is its signed message: the final signature becomes the whole file.
 class CatFileSign : public MsFileSign {
  public:
   void EmbedSignedData(const std::string& path, const std::string& data) override;
-
- protected:
-  SignatureWrite FreshSignatureWrite() const override { return SignatureWrite::ByEmbedder; }
 };
 
 // The signer for a SignType; null for the types no signer handles.

@@ -24,19 +24,16 @@ namespace {
 
 constexpr char kProbeFilePrefix[] = "corvanetempfile.cab.";
 
-// Adds the timestamp to the signature in the file; false leaves file and blob unchanged.
-bool SignerTimeStampEx(const std::string& path, std::string& blob, TimestampProtocol protocol,
+// Adds the timestamp to the signature, and to the file unless the embedder writes it; false
+// leaves file and blob unchanged.
+bool SignerTimeStampEx(SubjectFormat& file, std::string& blob, TimestampProtocol protocol,
                        HashAlgorithm algorithm, SignatureWrite write) {
   std::optional<std::string> stamped =
       AddTimestampFromHosts(blob, protocol == TimestampProtocol::Rfc3161, HashMd(algorithm));
   if (!stamped) return false;
-  // Left to the embedder, the file is neither written nor opened again here: the signing
-  // found its format in this file just before.
   if (write == SignatureWrite::IntoFile) {
     try {
-      std::unique_ptr<SubjectFormat> format = DetectSubjectFormat(path);
-      if (!format) return false;
-      if (!format->SignatureWrittenByEmbedder()) format->WriteSignature(path, *stamped);
+      file.WriteSignature(*stamped);
     } catch (const std::exception&) {
       return false;
     }
@@ -68,6 +65,17 @@ void CheckResult(std::uint32_t code) {
     default:
       return;
   }
+}
+
+std::unique_ptr<SubjectFormat> OpenForSigning(const std::string& path) {
+  std::unique_ptr<SubjectFormat> file;
+  try {
+    file = DetectSubjectFormat(path);
+  } catch (const std::exception&) {
+    CheckResult(kErrorBadExeFormat);
+  }
+  if (!file) CheckResult(kTrustSubjectFormUnknown);
+  return file;
 }
 
 TempFileForSign::TempFileForSign() {
@@ -131,19 +139,23 @@ std::string PlatformSign(const SignerCertificate& signer, const std::string& pat
 std::string PlatformSign(const SignerCertificate& signer, const std::string& path, bool& timestamp,
                          TimestampProtocol protocol, HashAlgorithm algorithm,
                          SignatureWrite write) {
+  return PlatformSign(signer, *OpenForSigning(path), timestamp, protocol, algorithm, write);
+}
+
+std::string PlatformSign(const SignerCertificate& signer, SubjectFormat& file, bool& timestamp,
+                         TimestampProtocol protocol, HashAlgorithm algorithm,
+                         SignatureWrite write) {
   std::string blob;
-  std::uint32_t code = SignerSignEx(path, signer, algorithm, blob, write);
+  std::uint32_t code = SignerSignEx(file, signer, algorithm, blob, write);
   CheckResult(code);
   if (code != 0 || blob.empty()) RaiseStatus(StatusCode::SignFileFailed);
-  if (timestamp) timestamp = SignerTimeStampEx(path, blob, protocol, algorithm, write);
+  if (timestamp) timestamp = SignerTimeStampEx(file, blob, protocol, algorithm, write);
   return blob;
 }
 
-std::string ReadEmbeddedSignature(const std::string& path) {
+std::string ReadEmbeddedSignature(const SubjectFormat& file) {
   try {
-    std::unique_ptr<SubjectFormat> format = DetectSubjectFormat(path);
-    if (!format) RaiseStatus(StatusCode::Undefined);
-    std::string blob = format->ReadSignature(path);
+    std::string blob = file.ReadSignature();
     if (blob.empty() || SignedMessage::Decode(blob).SignerCount() == 0)
       RaiseStatus(StatusCode::Undefined);
     return blob;
@@ -152,6 +164,17 @@ std::string ReadEmbeddedSignature(const std::string& path) {
   } catch (const std::exception&) {
     RaiseStatus(StatusCode::Undefined);
   }
+}
+
+std::string ReadEmbeddedSignature(const std::string& path) {
+  std::unique_ptr<SubjectFormat> file;
+  try {
+    file = DetectSubjectFormat(path);
+  } catch (const std::exception&) {
+    RaiseStatus(StatusCode::Undefined);
+  }
+  if (!file) RaiseStatus(StatusCode::Undefined);
+  return ReadEmbeddedSignature(*file);
 }
 
 std::string AddCertificates(const std::string& blob, bool ownCaIssued, bool chineseNamedRoot,

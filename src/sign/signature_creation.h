@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,10 @@ class TempFileForSign {
   std::string path_;
 };
 
+// The file at `path` opened as its format for a signing; raises what CheckResult raises for a
+// file of no known format or one that does not parse as its format.
+std::unique_ptr<SubjectFormat> OpenForSigning(const std::string& path);
+
 // Signs the file at `path` in place and returns the signature as written. When `timestamp`
 // is true it asks for a timestamp and sets it to whether one was added.
 std::string PlatformSign(const SignerCertificate& signer, const std::string& path, bool& timestamp,
@@ -52,10 +57,15 @@ std::string PlatformSign(const SignerCertificate& signer, const std::string& pat
 std::string PlatformSign(const SignerCertificate& signer, const std::string& path, bool& timestamp,
                          TimestampProtocol protocol, HashAlgorithm algorithm,
                          SignatureWrite write = SignatureWrite::IntoFile);
+// The same for a file already open.
+std::string PlatformSign(const SignerCertificate& signer, SubjectFormat& file, bool& timestamp,
+                         TimestampProtocol protocol, HashAlgorithm algorithm,
+                         SignatureWrite write = SignatureWrite::IntoFile);
 
 // The signature embedded in a file of a known format; raises "undefined" when there is none
 // that decodes with at least one signer.
 std::string ReadEmbeddedSignature(const std::string& path);
+std::string ReadEmbeddedSignature(const SubjectFormat& file);
 
 // The authority's cross-certificate (when the certificate is of its hierarchy) and the chain.
 std::string AddCertificates(const std::string& blob, bool ownCaIssued, bool chineseNamedRoot,

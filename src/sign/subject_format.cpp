@@ -28,68 +28,77 @@ std::atomic<bool> g_pageHashes{false};
 
 class PeSubject : public SubjectFormat {
  public:
+  explicit PeSubject(const std::string& path) : SubjectFormat(path), image_(path) {}
   SubjectKind kind() const override { return SubjectKind::PeImage; }
-  std::string SignedContent(const std::string& path, HashAlgorithm algorithm) const override {
-    const std::string digest = Digest(path, HashMd(algorithm));
+  // The image keeps its own digest state: that survives the padding and the table writes.
+  std::string Digest(const EVP_MD* md) override { return image_.AuthenticodeDigest(md); }
+  void TakeOverFrom(const SubjectFormat& source) override {
+    if (const auto* pe = dynamic_cast<const PeSubject*>(&source))
+      image_ = pe::Image(path(), pe->image_);
+  }
+  void FileChanged() override { image_ = pe::Image(path()); }
+  std::string SignedContent(HashAlgorithm algorithm) override {
+    const std::string digest = Digest(HashMd(algorithm));
     if (!PageHashesWanted()) return BuildIndirectData(kind(), algorithm, digest);
     return BuildIndirectData(kind(), algorithm, digest,
-                             pe::PageHashTable(path, HashMd(PageHashDigest(algorithm))));
+                             pe::PageHashTable(path(), HashMd(PageHashDigest(algorithm))));
   }
-  bool SignatureWrittenByEmbedder() const override { return true; }
-  void Prepare(const std::string& path) const override { pe::AlignForCertificateTable(path); }
-  std::string Digest(const std::string& path, const EVP_MD* md) const override {
-    return pe::AuthenticodeDigest(path, md);
-  }
-  std::string ReadSignature(const std::string& path) const override {
-    return pe::ReadSignature(path);
-  }
-  void WriteSignature(const std::string& path, const std::string& der) const override {
-    pe::ReplaceSignature(path, der);
-  }
-  bool RemoveSignature(const std::string& path) const override {
-    pe::RemoveSignatures(path);
+  void Prepare() override { image_.AlignForCertificateTable(); }
+  std::string ReadSignature() const override { return image_.ReadSignature(); }
+  void WriteSignature(const std::string& der) override { image_.ReplaceSignature(der); }
+  bool RemoveSignature() override {
+    image_.RemoveSignatures();
     return true;
   }
+
+ protected:
+  std::string ComputeDigest(const EVP_MD* md) override { return image_.AuthenticodeDigest(md); }
+
+ private:
+  pe::Image image_;
 };
 
+// None of a cabinet's own edits (the reserve, the signature area) touches a digested byte.
 class CabSubject : public SubjectFormat {
  public:
+  explicit CabSubject(const std::string& path) : SubjectFormat(path) { cab::ReadLayout(path); }
   SubjectKind kind() const override { return SubjectKind::Cabinet; }
-  void Prepare(const std::string& path) const override { cab::PrepareForSigning(path); }
-  std::string Digest(const std::string& path, const EVP_MD* md) const override {
-    return cab::AuthenticodeDigest(path, md);
+  void Prepare() override { cab::PrepareForSigning(path()); }
+  std::string ReadSignature() const override { return cab::ReadSignature(path()); }
+  void WriteSignature(const std::string& der) override {
+    cab::PrepareForSigning(path());
+    cab::WriteSignature(path(), der);
   }
-  std::string ReadSignature(const std::string& path) const override {
-    return cab::ReadSignature(path);
-  }
-  void WriteSignature(const std::string& path, const std::string& der) const override {
-    cab::PrepareForSigning(path);
-    cab::WriteSignature(path, der);
-  }
-  bool RemoveSignature(const std::string& path) const override {
-    cab::PrepareForSigning(path);  // the signature area goes, the empty reserve stays
+  bool RemoveSignature() override {
+    cab::PrepareForSigning(path());  // the signature area goes, the empty reserve stays
     return true;
+  }
+
+ protected:
+  std::string ComputeDigest(const EVP_MD* md) override {
+    return cab::AuthenticodeDigest(path(), md);
   }
 };
 
 // Installer packages: nothing to prepare, the signature stream is made when it is written.
+// The signature streams are not digested; "MsiDigitalSignatureEx" is, and removing the
+// signature takes it along.
 class MsiSubject : public SubjectFormat {
  public:
+  explicit MsiSubject(const std::string& path) : SubjectFormat(path) { msi::CheckPackage(path); }
   SubjectKind kind() const override { return SubjectKind::InstallerPackage; }
-  bool SignatureWrittenByEmbedder() const override { return true; }
-  void Prepare(const std::string& /*path*/) const override {}
-  std::string Digest(const std::string& path, const EVP_MD* md) const override {
-    return msi::AuthenticodeDigest(path, md);
-  }
-  std::string ReadSignature(const std::string& path) const override {
-    return msi::ReadSignature(path);
-  }
-  void WriteSignature(const std::string& path, const std::string& der) const override {
-    msi::WriteSignature(path, der);
-  }
-  bool RemoveSignature(const std::string& path) const override {
-    msi::RemoveSignature(path);
+  void Prepare() override {}
+  std::string ReadSignature() const override { return msi::ReadSignature(path()); }
+  void WriteSignature(const std::string& der) override { msi::WriteSignature(path(), der); }
+  bool RemoveSignature() override {
+    msi::RemoveSignature(path());
+    FileChanged();
     return true;
+  }
+
+ protected:
+  std::string ComputeDigest(const EVP_MD* md) override {
+    return msi::AuthenticodeDigest(path(), md);
   }
 };
 
@@ -97,18 +106,18 @@ class MsiSubject : public SubjectFormat {
 // certificate trust list inside.
 class CatalogSubject : public SubjectFormat {
  public:
+  explicit CatalogSubject(const std::string& path) : SubjectFormat(path) {
+    catalog::CtlOf(ReadCatalogFile(path));
+  }
   SubjectKind kind() const override { return SubjectKind::Catalog; }
   bool SignsIndirectData() const override { return false; }
-  void Prepare(const std::string& path) const override { catalog::CtlOf(ReadCatalogFile(path)); }
-  std::string Digest(const std::string& path, const EVP_MD* md) const override {
-    return DigestBytes(md, IndirectDataSignedBytes(catalog::CtlOf(ReadCatalogFile(path))));
-  }
+  void Prepare() override { catalog::CtlOf(ReadCatalogFile(path())); }
   const char* ContentType() const override { return catalog::kOidCtl; }
-  std::string SignedContent(const std::string& path, HashAlgorithm /*algorithm*/) const override {
-    return catalog::CtlOf(ReadCatalogFile(path));
+  std::string SignedContent(HashAlgorithm /*algorithm*/) override {
+    return catalog::CtlOf(ReadCatalogFile(path()));
   }
-  std::string ReadSignature(const std::string& path) const override {
-    std::string bytes = ReadCatalogFile(path);
+  std::string ReadSignature() const override {
+    std::string bytes = ReadCatalogFile(path());
     catalog::CtlOf(bytes);
     try {
       if (SignedMessage::Decode(bytes).SignerCount() > 0) return bytes;
@@ -117,10 +126,13 @@ class CatalogSubject : public SubjectFormat {
     }
     return {};
   }
-  void WriteSignature(const std::string& path, const std::string& der) const override {
-    catalog::WriteCatalogFile(path, der);
+  void WriteSignature(const std::string& der) override { catalog::WriteCatalogFile(path(), der); }
+  bool RemoveSignature() override { return false; }
+
+ protected:
+  std::string ComputeDigest(const EVP_MD* md) override {
+    return DigestBytes(md, IndirectDataSignedBytes(catalog::CtlOf(ReadCatalogFile(path()))));
   }
-  bool RemoveSignature(const std::string& /*path*/) const override { return false; }
 };
 
 bool StartsWith(const std::string& path, const char* magic) {
@@ -137,23 +149,27 @@ bool StartsWith(const std::string& path, const char* magic) {
 void SetPageHashes(bool on) { g_pageHashes = on; }
 bool PageHashesWanted() { return g_pageHashes; }
 
+std::string SubjectFormat::Digest(const EVP_MD* md) {
+  const std::string_view name = EVP_MD_get0_name(md);
+  if (auto known = digests_.find(name); known != digests_.end()) return known->second;
+  std::string digest = ComputeDigest(md);
+  digests_.emplace(name, digest);
+  return digest;
+}
+
+void SubjectFormat::TakeDigest(const EVP_MD* md, std::string digest) {
+  digests_.insert_or_assign(EVP_MD_get0_name(md), std::move(digest));
+}
+
+void SubjectFormat::TakeOverFrom(const SubjectFormat& source) {
+  if (source.kind() == kind()) digests_ = source.digests_;
+}
+
 std::unique_ptr<SubjectFormat> DetectSubjectFormat(const std::string& path) {
-  if (pe::LooksLikePe(path)) {
-    pe::ReadLayout(path);  // a damaged image raises here
-    return std::make_unique<PeSubject>();
-  }
-  if (StartsWith(path, "MSCF")) {
-    cab::ReadLayout(path);
-    return std::make_unique<CabSubject>();
-  }
-  if (msi::LooksLikePackage(path)) {
-    msi::CheckPackage(path);
-    return std::make_unique<MsiSubject>();
-  }
-  if (catalog::LooksLikeCatalogFile(path)) {
-    catalog::CtlOf(ReadCatalogFile(path));
-    return std::make_unique<CatalogSubject>();
-  }
+  if (pe::LooksLikePe(path)) return std::make_unique<PeSubject>(path);  // damaged: raises
+  if (StartsWith(path, "MSCF")) return std::make_unique<CabSubject>(path);
+  if (msi::LooksLikePackage(path)) return std::make_unique<MsiSubject>(path);
+  if (catalog::LooksLikeCatalogFile(path)) return std::make_unique<CatalogSubject>(path);
   return nullptr;
 }
 

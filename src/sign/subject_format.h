@@ -5,6 +5,8 @@
 
 #include <openssl/evp.h>
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -13,42 +15,66 @@
 
 namespace corvane {
 
+// One file of one of these formats, opened once: the signer, the timestamp step, the verifier
+// and the signature mover all work through it. It keeps what reading the file taught it (the
+// digests taken, a PE image's digest state and word sum), so a file is digested once however
+// many steps need its digest, and a working copy can take over what a pass over its source
+// learned while it was copied. What it keeps holds while the file changes only through it;
+// whoever changes the file otherwise says so with FileChanged.
 class SubjectFormat {
  public:
+  explicit SubjectFormat(std::string path) : path_(std::move(path)) {}
   virtual ~SubjectFormat() = default;
+  SubjectFormat(const SubjectFormat&) = delete;
+  SubjectFormat& operator=(const SubjectFormat&) = delete;
+
+  const std::string& path() const { return path_; }
   virtual SubjectKind kind() const = 0;
   // Makes the file ready for a fresh signature (padding, header reserve); the digest of the
   // prepared file is what the signature must carry.
-  virtual void Prepare(const std::string& path) const = 0;
-  virtual std::string Digest(const std::string& path, const EVP_MD* md) const = 0;
+  virtual void Prepare() = 0;
+  // The file's Authenticode digest with `md`.
+  virtual std::string Digest(const EVP_MD* md);
+  // `digest` is the file's digest with `md` as the file is now, worked out elsewhere (from
+  // the source while this working copy was written).
+  void TakeDigest(const EVP_MD* md, std::string digest);
+  // This file was just copied byte for byte from `source`'s file, which has not changed since
+  // `source` read it: what `source` learned holds here too.
+  virtual void TakeOverFrom(const SubjectFormat& source);
+  // The file was changed by something other than this object.
+  virtual void FileChanged() { digests_.clear(); }
+
   // What a fresh signature of the prepared file signs: its content type and DER content.
   // Indirect data carrying the file's digest, for every format that does not say otherwise.
   virtual const char* ContentType() const { return kOidSpcIndirectData; }
-  virtual std::string SignedContent(const std::string& path, HashAlgorithm algorithm) const {
-    return BuildIndirectData(kind(), algorithm, Digest(path, HashMd(algorithm)));
+  virtual std::string SignedContent(HashAlgorithm algorithm) {
+    return BuildIndirectData(kind(), algorithm, Digest(HashMd(algorithm)));
   }
   // False for a format whose signature signs something other than indirect data with the
   // file's digest (a catalog signs its certificate trust list).
   virtual bool SignsIndirectData() const { return true; }
-  // True when the file type's embedder writes the final signature right after the timestamp
-  // step, so that step leaves the file alone: rewriting it there too would cost one more pass
-  // over a PE image's checksum or one more edit of an installer package.
-  virtual bool SignatureWrittenByEmbedder() const { return false; }
   // The signature DER embedded in the file; empty when there is none.
-  virtual std::string ReadSignature(const std::string& path) const = 0;
+  virtual std::string ReadSignature() const = 0;
   // Places `der` as the file's only signature.
-  virtual void WriteSignature(const std::string& path, const std::string& der) const = 0;
+  virtual void WriteSignature(const std::string& der) = 0;
   // Takes every signature out, leaving the file as it was before it was signed (a cabinet
   // keeps an empty signature reserve). False for a catalog, which is its signature.
-  virtual bool RemoveSignature(const std::string& path) const = 0;
+  virtual bool RemoveSignature() = 0;
+
+ protected:
+  virtual std::string ComputeDigest(const EVP_MD* md) = 0;
+
+ private:
+  std::string path_;
+  std::map<std::string, std::string, std::less<>> digests_;  // by the digest's name
 };
 
 // Whether the signatures of PE images made from now on carry page hashes (off unless asked).
 void SetPageHashes(bool on);
 bool PageHashesWanted();
 
-// The format of the file at `path`, recognised from its content; null when none fits.
-// Malformed files of a known format raise the format module's error.
+// The file at `path` opened as the format its content shows; null when none fits. Malformed
+// files of a known format raise the format module's error.
 std::unique_ptr<SubjectFormat> DetectSubjectFormat(const std::string& path);
 
 }  // namespace corvane

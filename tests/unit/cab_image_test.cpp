@@ -721,18 +721,6 @@ TEST(CabCopyForSigningTest, GivesThePreparedCabinetAndItsDigestFromTheSource) {
     const std::string digest = PreparedDigest(source, EVP_sha256());
     EXPECT_EQ(digest, AuthenticodeDigest(prepared, EVP_sha256()));
     EXPECT_EQ(ReadFileBytes(source), before);
-
-    // A noted digest is taken as it is while the file stays unchanged, also through
-    // PrepareForSigning, and forgotten as soon as a digested byte changes.
-    RememberDigest(copy, EVP_sha256(), std::string(32, 'N'));
-    EXPECT_EQ(AuthenticodeDigest(copy, EVP_sha256()), std::string(32, 'N'));
-    EXPECT_EQ(AuthenticodeDigest(copy, EVP_sha1()).size(), 20u) << "noted for SHA-256 only";
-    PrepareForSigning(copy);
-    EXPECT_EQ(AuthenticodeDigest(copy, EVP_sha256()), std::string(32, 'N'));
-    std::string changed = ReadFileBytes(copy);
-    changed[20] ^= 1;  // coffFiles
-    WriteFileBytes(copy, changed);
-    EXPECT_NE(AuthenticodeDigest(copy, EVP_sha256()), std::string(32, 'N'));
   }
 }
 

@@ -333,6 +333,34 @@ TEST(PeImage, DigestMatchesOsslsigncode) {
   }
 }
 
+// One digest pass is all signing reads: a copy takes over the source's digest state and word
+// sum, padding extends them, and the table write takes its checksum from them. The result must
+// be what a fresh read of the file gives.
+TEST(PeImage, ImageObjectCarriesItsDigestPassThroughPaddingAndTheTableWrite) {
+  TempDir dir;
+  for (const ImageInfo& info : kImages) {
+    for (const std::string overlay : {"", "odd"}) {
+      SCOPED_TRACE(std::string(info.name) + " + " + std::to_string(overlay.size()));
+      const std::string source = dir / "source.exe", copy = dir / "copy.exe";
+      WriteFileBytes(source, ReadFileBytes(TestImagePath(info.name)) + overlay);
+      Image original(source);
+      const std::string before = original.AuthenticodeDigest(EVP_sha256());
+      WriteFileBytes(copy, ReadFileBytes(source));
+      Image image(copy, original);
+      EXPECT_EQ(image.AuthenticodeDigest(EVP_sha256()), before);
+      image.AlignForCertificateTable();
+      const std::string aligned = image.AuthenticodeDigest(EVP_sha256());
+      EXPECT_EQ(aligned, AuthenticodeDigest(copy, EVP_sha256()));
+      EXPECT_EQ(aligned == before, overlay.empty());
+      EXPECT_EQ(ReadLayout(copy).checksum, ComputeChecksum(copy));
+      image.ReplaceSignature(std::string("\x30\x03\x02\x01\x07", 5));
+      EXPECT_EQ(ReadLayout(copy).checksum, ComputeChecksum(copy));
+      EXPECT_EQ(image.AuthenticodeDigest(EVP_sha256()), aligned);
+      EXPECT_EQ(image.AuthenticodeDigest(EVP_sha1()), AuthenticodeDigest(copy, EVP_sha1()));
+    }
+  }
+}
+
 // osslsigncode's signature, moved out and back in by us, still verifies: osslsigncode accepts
 // our table layout and checksum. Removing the signature gives back the original bytes.
 TEST(PeImage, MovedSignatureStillVerifies) {

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -448,16 +447,6 @@ class DigestSink {
   std::uint64_t pos_ = 0;
 };
 
-// The digest of the last file whose digest was worked out before it was read: a working copy
-// whose digest was taken from its source while it was written.
-struct DigestMemo {
-  formats::FileStamp stamp;
-  std::string md;
-  std::string digest;
-};
-std::mutex g_memoMutex;
-DigestMemo g_memo;
-
 }  // namespace
 
 CabLayout ReadLayout(const std::string& path) {
@@ -474,14 +463,10 @@ void PrepareForSigning(const std::string& path) {
     layout = ParseLayout(file, buffer);
     RequireSignable(layout);
     if (layout.signatureReserve) {
-      // None of these bytes is digested: a digest noted for the file stays good.
-      std::lock_guard lock(g_memoMutex);
-      const bool noted = g_memo.stamp == file.Stamp();
       if (layout.fileSize > layout.cabinetSize) file.Resize(layout.cabinetSize);
       if (layout.signatureOffset != layout.cabinetSize)
         WriteLe32(file, kSignatureOffsetField, layout.cabinetSize);
       if (layout.signatureAreaSize != 0) WriteLe32(file, kSignatureSizeField, 0);
-      if (noted) g_memo.stamp = file.Stamp();
       return;
     }
   }
@@ -524,23 +509,12 @@ std::string PreparedDigest(const std::string& source, const EVP_MD* md) {
   return sink.Final();
 }
 
-void RememberDigest(const std::string& path, const EVP_MD* md, const std::string& digest) {
-  const formats::FileStamp stamp = FileReader(path).Stamp();
-  std::lock_guard lock(g_memoMutex);
-  g_memo = {stamp, EVP_MD_get0_name(md), digest};
-}
-
 std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
   FileReader file(path);
   std::vector<unsigned char> buffer(kChunkSize);
   const CabLayout layout = ParseLayout(file, buffer);
   if (!layout.signatureReserve) NoSignatureReserve();
   RequireSignable(layout);
-  if (md) {
-    std::lock_guard lock(g_memoMutex);
-    if (!g_memo.digest.empty() && g_memo.stamp == file.Stamp() && g_memo.md == EVP_MD_get0_name(md))
-      return g_memo.digest;
-  }
   EvpMdCtxPtr ctx(EVP_MD_CTX_new());
   if (!ctx || !md || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
     throw std::runtime_error("digest unavailable");

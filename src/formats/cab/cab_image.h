@@ -106,12 +106,6 @@ void CopyForSigning(const std::string& source, const std::string& target);
 // The Authenticode digest that `source` will have once prepared, worked out from `source`.
 std::string PreparedDigest(const std::string& source, const EVP_MD* md);
 
-// Tells AuthenticodeDigest the digest of `path` as it is now (its identity, size and time of
-// last change), so that a working copy whose digest was taken from its source while it was
-// written is not read again. Any change to the file makes the note void, except the ones of
-// PrepareForSigning, which touch no digested byte.
-void RememberDigest(const std::string& path, const EVP_MD* md, const std::string& digest);
-
 // The Authenticode digest with `md` of a cabinet that has the signature reserve: bytes 0..3,
 // 8..33 and 56..cbCabinet. Skipped are the header checksum (4..7), iCabinet, the reserve-size
 // fields and the first 16 bytes of the reserve (34..55, which hold the signature's place),

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "crypto/openssl_ptr.h"
@@ -55,37 +54,6 @@ std::string ReadRootStream(const CompoundFile& file, const std::u16string& name)
   return file.ReadStreamBytes(id, kMaxSignatureSize);
 }
 
-struct RememberedDigest {
-  formats::FileStamp stamp;
-  std::string mdName;
-  std::string digest;
-};
-constexpr std::size_t kRememberedDigests = 8;
-std::mutex g_digestsMutex;
-std::vector<RememberedDigest> g_digests;
-
-void Remember(RememberedDigest entry) {
-  std::lock_guard lock(g_digestsMutex);
-  if (g_digests.size() == kRememberedDigests) g_digests.erase(g_digests.begin());
-  g_digests.push_back(std::move(entry));
-}
-
-std::string Recall(const formats::FileStamp& stamp, const std::string& mdName) {
-  std::lock_guard lock(g_digestsMutex);
-  for (const RememberedDigest& d : g_digests)
-    if (d.stamp == stamp && d.mdName == mdName) return d.digest;
-  return {};
-}
-
-// Drops what was remembered of the file (whatever its stamp): after an edit within the
-// file system's time resolution the stamp alone would not tell.
-void Forget(const formats::FileStamp& stamp) {
-  std::lock_guard lock(g_digestsMutex);
-  std::erase_if(g_digests, [&](const RememberedDigest& d) {
-    return d.stamp.device == stamp.device && d.stamp.inode == stamp.inode;
-  });
-}
-
 }  // namespace
 
 const std::u16string kSignatureStream = u"\u0005DigitalSignature";
@@ -96,9 +64,6 @@ bool LooksLikePackage(const std::string& path) { return cfb::LooksLikeCompoundFi
 void CheckPackage(const std::string& path) { CompoundFile file(path); }
 
 std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
-  const formats::FileStamp stamp = formats::StampOf(path);
-  const std::string mdName = EVP_MD_get0_name(md);
-  if (std::string known = Recall(stamp, mdName); !known.empty()) return known;
   CompoundFile file(path);
   EvpMdCtxPtr ctx(EVP_MD_CTX_new());
   if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
@@ -109,23 +74,7 @@ std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
   unsigned char out[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
   EVP_DigestFinal_ex(ctx.get(), out, &size);
-  std::string digest(reinterpret_cast<char*>(out), size);
-  if (stamp.size != 0 && formats::StampOf(path) == stamp) Remember({stamp, mdName, digest});
-  return digest;
-}
-
-void NoteIdenticalCopy(const std::string& original, const formats::FileStamp& originalStamp,
-                       const std::string& copy) {
-  const formats::FileStamp copyStamp = formats::StampOf(copy);
-  if (!(formats::StampOf(original) == originalStamp) || copyStamp.size != originalStamp.size)
-    return;
-  std::vector<RememberedDigest> found;
-  {
-    std::lock_guard lock(g_digestsMutex);
-    for (const RememberedDigest& d : g_digests)
-      if (d.stamp == originalStamp) found.push_back({copyStamp, d.mdName, d.digest});
-  }
-  for (RememberedDigest& d : found) Remember(std::move(d));
+  return std::string(reinterpret_cast<char*>(out), size);
 }
 
 std::string ReadSignature(const std::string& path) {
@@ -149,7 +98,6 @@ bool RemoveExtendedSignature(const std::string& path) {
     CompoundFile file(path, /*writable=*/true);
     removed = file.RemoveRootStream(kSignatureExStream);
   }
-  if (removed) Forget(formats::StampOf(path));
   return removed;
 }
 
@@ -160,7 +108,6 @@ bool RemoveSignature(const std::string& path) {
     removed = file.RemoveRootStream(kSignatureStream);
     file.RemoveRootStream(kSignatureExStream);
   }
-  Forget(formats::StampOf(path));
   return removed;
 }
 

@@ -29,15 +29,7 @@ void CheckPackage(const std::string& path);
 // content of every stream and storage in the order of their UTF-16LE names compared byte by
 // byte (the two signature streams of the root left out), each storage's class id after its
 // children, the root's class id last. Streamed: memory use does not grow with the package.
-// The last few digests are remembered by the file's stamp, so a file that has not changed is
-// not read again.
 std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md);
-
-// Tells the module that `copy` was just made byte for byte from `original`, which had
-// `originalStamp` before the copy began and still has it: digests taken of the original then
-// hold for the copy.
-void NoteIdenticalCopy(const std::string& original, const formats::FileStamp& originalStamp,
-                       const std::string& copy);
 
 // The DER in the signature stream; empty when the package has none.
 std::string ReadSignature(const std::string& path);

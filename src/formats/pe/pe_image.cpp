@@ -4,7 +4,6 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -176,6 +175,8 @@ void HashRange(const FileReader& file, EVP_MD_CTX* ctx, std::vector<unsigned cha
   }
 }
 
+}  // namespace
+
 // What a pass over an image's data (everything before the certificate table) learned: the
 // word sum with the checksum field and the security entry counted as zero, and the digest
 // state after the data, not yet finalised. Signing reads a large image once: the digest pass
@@ -183,7 +184,7 @@ void HashRange(const FileReader& file, EVP_MD_CTX* ctx, std::vector<unsigned cha
 // checksum from it instead of reading the image again. A state holds only for the file in the
 // state it was taken in (stamp); our own table rewrites leave the image data as it is and
 // carry it over.
-struct ImageState {
+struct Image::State {
   formats::FileStamp stamp;
   std::uint64_t imageEnd = 0;
   std::uint64_t checksumOffset = 0;
@@ -192,9 +193,9 @@ struct ImageState {
   std::shared_ptr<EVP_MD_CTX> digest;  // may be null
 };
 
-constexpr std::size_t kRememberedStates = 4;
-std::mutex g_statesMutex;
-std::vector<ImageState> g_states;
+namespace {
+
+using ImageState = Image::State;
 
 std::shared_ptr<EVP_MD_CTX> CopyDigest(const EVP_MD_CTX* ctx) {
   std::shared_ptr<EVP_MD_CTX> copy(EVP_MD_CTX_new(), EVP_MD_CTX_free);
@@ -206,26 +207,10 @@ bool EvenFields(const PeLayout& layout) {
   return layout.checksumOffset % 2 == 0 && layout.securityEntryOffset % 2 == 0;
 }
 
-void RememberState(ImageState state) {
-  std::lock_guard lock(g_statesMutex);
-  for (auto it = g_states.begin(); it != g_states.end(); ++it) {
-    if (it->stamp.device == state.stamp.device && it->stamp.inode == state.stamp.inode) {
-      g_states.erase(it);
-      break;
-    }
-  }
-  if (g_states.size() == kRememberedStates) g_states.erase(g_states.begin());
-  g_states.push_back(std::move(state));
-}
-
-std::optional<ImageState> RecallState(const formats::FileStamp& stamp, const PeLayout& layout) {
-  std::lock_guard lock(g_statesMutex);
-  for (const ImageState& state : g_states)
-    if (state.stamp == stamp && state.imageEnd == ImageEnd(layout) &&
-        state.checksumOffset == layout.checksumOffset &&
-        state.securityEntryOffset == layout.securityEntryOffset)
-      return state;
-  return std::nullopt;
+bool StateFits(const ImageState& state, const formats::FileStamp& stamp, const PeLayout& layout) {
+  return state.stamp == stamp && state.imageEnd == ImageEnd(layout) &&
+         state.checksumOffset == layout.checksumOffset &&
+         state.securityEntryOffset == layout.securityEntryOffset;
 }
 
 // The PE checksum of `file` with the four bytes at `fieldOffset` counted as zero: the sum of
@@ -374,17 +359,37 @@ bool LooksLikePe(const std::string& path) {
   }
 }
 
-std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
-  FileReader file(path);
+Image::Image(std::string path) : path_(std::move(path)) { ReadLayout(path_); }
+
+Image::Image(std::string path, const Image& original) : Image(std::move(path)) {
+  try {
+    if (!original.state_) return;
+    FileReader from(original.path_);
+    FileReader to(path_);
+    if (!(from.Stamp() == original.state_->stamp) || from.size() != to.size()) return;
+    state_ = std::make_unique<State>(*original.state_);
+    state_->stamp = to.Stamp();
+    // Extending the digest must not change the original's state as well.
+    if (state_->digest) state_->digest = CopyDigest(state_->digest.get());
+  } catch (const std::exception&) {
+    state_.reset();
+  }
+}
+
+Image::~Image() = default;
+Image::Image(Image&&) noexcept = default;
+Image& Image::operator=(Image&&) noexcept = default;
+
+std::string Image::AuthenticodeDigest(const EVP_MD* md) {
+  FileReader file(path_);
   return Guarded([&] {
     const PeLayout layout = ParseLayout(file);
     const formats::FileStamp stamp = file.Stamp();
     EvpMdCtxPtr ctx(EVP_MD_CTX_new());
     if (!ctx) throw std::runtime_error("digest unavailable");
-    std::optional<ImageState> known = RecallState(stamp, layout);
-    if (known && known->digest &&
-        EVP_MD_is_a(EVP_MD_CTX_get0_md(known->digest.get()), EVP_MD_get0_name(md))) {
-      if (EVP_MD_CTX_copy_ex(ctx.get(), known->digest.get()) != 1)
+    if (state_ && StateFits(*state_, stamp, layout) && state_->digest &&
+        EVP_MD_is_a(EVP_MD_CTX_get0_md(state_->digest.get()), EVP_MD_get0_name(md))) {
+      if (EVP_MD_CTX_copy_ex(ctx.get(), state_->digest.get()) != 1)
         throw std::runtime_error("digest failed");
     } else {
       if (EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
@@ -400,8 +405,9 @@ std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
       HashRange(file, ctx.get(), buffer, layout.securityEntryOffset + kDirectoryEntrySize,
                 ImageEnd(layout), words);
       if (words && file.Stamp() == stamp)
-        RememberState({stamp, ImageEnd(layout), layout.checksumOffset, layout.securityEntryOffset,
-                       sum, CopyDigest(ctx.get())});
+        state_ =
+            std::make_unique<State>(State{stamp, ImageEnd(layout), layout.checksumOffset,
+                                          layout.securityEntryOffset, sum, CopyDigest(ctx.get())});
     }
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
@@ -411,71 +417,62 @@ std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
   });
 }
 
-void NoteIdenticalCopy(const std::string& original, const formats::FileStamp& originalStamp,
-                       const std::string& copy) {
-  try {
-    FileReader from(original);
-    FileReader to(copy);
-    if (!(from.Stamp() == originalStamp) || from.size() != to.size()) return;
-    std::optional<ImageState> state = RecallState(originalStamp, ParseLayout(from));
-    if (!state) return;
-    state->stamp = to.Stamp();
-    RememberState(std::move(*state));
-  } catch (const std::exception&) {
-  }
-}
-
-void AlignForCertificateTable(const std::string& path) {
-  FileEditor file(path);
+void Image::AlignForCertificateTable() {
+  FileEditor file(path_);
   Guarded([&] {
     PeLayout layout = ParseLayout(file);
-    std::optional<ImageState> known =
-        layout.certTableOffset == 0 ? RecallState(file.Stamp(), layout) : std::nullopt;
+    const bool known =
+        layout.certTableOffset == 0 && state_ && StateFits(*state_, file.Stamp(), layout);
     const std::uint64_t before = ImageEnd(layout);
     if (!PadImageData(file, layout)) return;
     if (!known) {
+      state_.reset();
       WriteChecksum(file, layout);
       return;
     }
     // The zeros just appended belong to the image data: hash them on and keep the state.
     const std::uint64_t after = ImageEnd(layout);
     const unsigned char zeros[kTableAlignment] = {};
-    if (known->digest &&
-        EVP_DigestUpdate(known->digest.get(), zeros, static_cast<std::size_t>(after - before)) != 1)
-      known->digest.reset();
-    file.WriteU32At(layout.checksumOffset, ChecksumFromImageSum(file, layout, after, known->sum));
-    known->imageEnd = after;
-    known->stamp = file.Stamp();
-    RememberState(std::move(*known));
+    if (state_->digest && EVP_DigestUpdate(state_->digest.get(), zeros,
+                                           static_cast<std::size_t>(after - before)) != 1)
+      state_->digest.reset();
+    file.WriteU32At(layout.checksumOffset, ChecksumFromImageSum(file, layout, after, state_->sum));
+    state_->imageEnd = after;
+    state_->stamp = file.Stamp();
   });
 }
 
-std::vector<CertificateEntry> ReadCertificates(const std::string& path) {
-  FileReader file(path);
+std::vector<CertificateEntry> Image::ReadCertificates() const {
+  FileReader file(path_);
   return Guarded([&] { return ParseCertificates(file, ParseLayout(file)); });
 }
 
-std::string ReadSignature(const std::string& path) {
-  for (CertificateEntry& entry : ReadCertificates(path))
+std::string Image::ReadSignature() const {
+  for (CertificateEntry& entry : ReadCertificates())
     if (entry.type == kCertificateTypePkcs7) return std::move(entry.data);
   return {};
 }
 
-void ReplaceSignature(const std::string& path, const std::string& pkcs7Der) {
+void Image::ReplaceSignature(const std::string& pkcs7Der) {
   if (pkcs7Der.empty()) throw std::invalid_argument("empty signature");
   if (pkcs7Der.size() > std::numeric_limits<std::uint32_t>::max() - 2 * kTableAlignment)
     throw std::invalid_argument("signature is too large");
-  FileEditor file(path);
+  FileEditor file(path_);
   Guarded([&] {
     PeLayout layout = ParseLayout(file);
-    std::optional<ImageState> known = RecallState(file.Stamp(), layout);
+    if (state_ && !StateFits(*state_, file.Stamp(), layout)) state_.reset();
     // Cut off the old table first, so that padding the image never moves it along.
     if (layout.certTableOffset != 0) {
       file.Resize(layout.certTableOffset);
       layout.certTableOffset = layout.certTableSize = 0;
       layout.fileSize = file.size();
     }
-    PadImageData(file, layout);
+    // The padding is zeros, which add nothing to the word sum, but the digest state no longer
+    // describes the image data.
+    if (PadImageData(file, layout) && state_) {
+      state_->digest.reset();
+      state_->imageEnd = ImageEnd(layout);
+    }
     const std::uint64_t offset = file.size();
     const std::uint64_t length = kCertificateHeaderSize + pkcs7Der.size();
     const std::uint64_t padded = AlignUp(length, kTableAlignment);
@@ -498,20 +495,20 @@ void ReplaceSignature(const std::string& path, const std::string& pkcs7Der) {
     // padding, readers round it up to the next entry.
     WriteSecurityEntry(file, layout, static_cast<std::uint32_t>(offset),
                        static_cast<std::uint32_t>(padded));
-    if (known && offset == ImageEnd(layout)) {
+    if (state_ && offset == ImageEnd(layout)) {
       file.WriteU32At(layout.checksumOffset,
-                      ChecksumFromImageSum(file, layout, offset, known->sum));
+                      ChecksumFromImageSum(file, layout, offset, state_->sum));
       // The image data is as it was: what was learned about it holds for the file as it is now.
-      known->stamp = file.Stamp();
-      RememberState(std::move(*known));
+      state_->stamp = file.Stamp();
     } else {
+      state_.reset();
       WriteChecksum(file, layout);
     }
   });
 }
 
-void RemoveSignatures(const std::string& path) {
-  FileEditor file(path);
+void Image::RemoveSignatures() {
+  FileEditor file(path_);
   Guarded([&] {
     const PeLayout layout = ParseLayout(file);
     if (layout.certTableOffset == 0) return;
@@ -519,7 +516,26 @@ void RemoveSignatures(const std::string& path) {
     WriteSecurityEntry(file, layout, 0, 0);
     WriteChecksum(file, layout);
   });
+  state_.reset();
 }
+
+std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
+  return Image(path).AuthenticodeDigest(md);
+}
+
+void AlignForCertificateTable(const std::string& path) { Image(path).AlignForCertificateTable(); }
+
+std::vector<CertificateEntry> ReadCertificates(const std::string& path) {
+  return Image(path).ReadCertificates();
+}
+
+std::string ReadSignature(const std::string& path) { return Image(path).ReadSignature(); }
+
+void ReplaceSignature(const std::string& path, const std::string& pkcs7Der) {
+  Image(path).ReplaceSignature(pkcs7Der);
+}
+
+void RemoveSignatures(const std::string& path) { Image(path).RemoveSignatures(); }
 
 std::uint32_t ComputeChecksum(const std::string& path) {
   FileReader file(path);

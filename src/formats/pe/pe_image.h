@@ -7,6 +7,7 @@
 #include <openssl/evp.h>
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -80,14 +81,37 @@ void ReplaceSignature(const std::string& path, const std::string& pkcs7Der);
 // Removes the certificate table (security entry zeroed, table cut off, checksum updated).
 void RemoveSignatures(const std::string& path);
 
-using formats::StampOf;
+// One image on disk, by path. It keeps what a digest pass learned about the image (the digest
+// state after the image data and its word sum), so that signing reads a large image once:
+// padding the image extends that state, and writing the certificate table takes the checksum
+// from it instead of reading the image again. What it learned holds only while the file is as
+// this object left it; any other change is noticed (identity, size, time of last change) and
+// the image is read again.
+class Image {
+ public:
+  // Reads and validates the headers; raises as ReadLayout does.
+  explicit Image(std::string path);
+  // `path` was just copied byte for byte from `original`'s file, which is unchanged since
+  // `original` read it: what `original` learned holds for the copy too.
+  Image(std::string path, const Image& original);
+  ~Image();
+  Image(Image&&) noexcept;
+  Image& operator=(Image&&) noexcept;
 
-// Tells the module that `copy` was just made byte for byte from `original`, which had
-// `originalStamp` before the copy began and still has it: what a digest pass over the original
-// learned (its digest state and word sum) then holds for the copy, so signing the copy need
-// not read it again.
-void NoteIdenticalCopy(const std::string& original, const formats::FileStamp& originalStamp,
-                       const std::string& copy);
+  const std::string& path() const { return path_; }
+  std::string AuthenticodeDigest(const EVP_MD* md);
+  void AlignForCertificateTable();
+  std::vector<CertificateEntry> ReadCertificates() const;
+  std::string ReadSignature() const;
+  void ReplaceSignature(const std::string& pkcs7Der);
+  void RemoveSignatures();
+
+  struct State;
+
+ private:
+  std::string path_;
+  std::unique_ptr<State> state_;
+};
 
 // The PE checksum of the file as the loader computes it (the stored field counts as zero).
 std::uint32_t ComputeChecksum(const std::string& path);
