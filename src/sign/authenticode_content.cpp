@@ -62,27 +62,35 @@ HashAlgorithm PageHashDigest(HashAlgorithm algorithm) {
   return algorithm == HashAlgorithm::Sha1 ? HashAlgorithm::Sha1 : HashAlgorithm::Sha256;
 }
 
-std::string BuildIndirectData(SubjectKind kind, HashAlgorithm algorithm, const std::string& digest,
-                              const std::string& pageHashes) {
-  Node data;
-  if (kind == SubjectKind::PeImage) {
-    // SpcPeImageData: flags (empty bit string: include resources), file [0] SpcLink.
-    Node link = pageHashes.empty() ? ObsoleteFileLink()
-                                   : PageHashLink(PageHashDigest(algorithm), pageHashes);
-    Node peImage = der::Constructed(
-        der::kSequence, {der::Primitive(der::kBitString, std::string(1, '\0')),
-                         der::Constructed(der::ContextConstructed(0), {std::move(link)})});
-    data = der::Constructed(der::kSequence, {der::Oid(kOidSpcPeImageData), std::move(peImage)});
-  } else if (kind == SubjectKind::InstallerPackage) {
-    data = der::Constructed(der::kSequence, {der::Oid(kOidSpcSipInfo), InstallerSipInfo()});
-  } else {
-    data = der::Constructed(der::kSequence, {der::Oid(kOidSpcCabData), ObsoleteFileLink()});
-  }
+std::string PeImageDataValue(HashAlgorithm algorithm, const std::string& pageHashes) {
+  // SpcPeImageData: flags (empty bit string: include resources), file [0] SpcLink.
+  Node link =
+      pageHashes.empty() ? ObsoleteFileLink() : PageHashLink(PageHashDigest(algorithm), pageHashes);
+  Node peImage = der::Constructed(
+      der::kSequence, {der::Primitive(der::kBitString, std::string(1, '\0')),
+                       der::Constructed(der::ContextConstructed(0), {std::move(link)})});
+  return der::Encode(
+      der::Constructed(der::kSequence, {der::Oid(kOidSpcPeImageData), std::move(peImage)}));
+}
+
+std::string SipInfoValue() {
+  return der::Encode(
+      der::Constructed(der::kSequence, {der::Oid(kOidSpcSipInfo), InstallerSipInfo()}));
+}
+
+std::string CabDataValue() {
+  return der::Encode(
+      der::Constructed(der::kSequence, {der::Oid(kOidSpcCabData), ObsoleteFileLink()}));
+}
+
+std::string BuildIndirectData(const std::string& dataValue, HashAlgorithm algorithm,
+                              const std::string& digest) {
   Node digestInfo = der::Constructed(
       der::kSequence,
       {der::Constructed(der::kSequence, {der::Oid(HashOid(algorithm)), der::Null()}),
        der::Primitive(der::kOctetString, digest)});
-  return der::Encode(der::Constructed(der::kSequence, {std::move(data), std::move(digestInfo)}));
+  return der::Encode(
+      der::Constructed(der::kSequence, {der::Raw(dataValue), std::move(digestInfo)}));
 }
 
 std::optional<PageHashes> ReadPageHashes(const std::string& indirectData) {

@@ -9,17 +9,17 @@
 
 namespace corvane {
 
-// What a file is, as the signer, the verifier and the catalog writer see it (the SignType
-// texts are the signing policy chosen from the extension, not this). Flat images (files no
-// other format claims) carry the cabinet's form of indirect data; a catalog's signature
-// carries its certificate trust list instead of indirect data.
-enum class SubjectKind { PeImage, Cabinet, InstallerPackage, FlatImage, Catalog };
+// The SpcAttributeTypeAndOptionalValue that says what kind of file is signed, DER: PE image
+// data (with a non-empty `pageHashes` table, pe::PageHashTable, made with PageHashDigest of
+// `algorithm`), the installer package's SIP information, or cabinet data, which flat files
+// carry too.
+std::string PeImageDataValue(HashAlgorithm algorithm, const std::string& pageHashes = {});
+std::string SipInfoValue();
+std::string CabDataValue();
 
-// DER of the SpcIndirectDataContent for a subject of `kind` with `digest`. For a PE image,
-// a non-empty `pageHashes` table (pe::PageHashTable) goes into its SpcPeImageData, made with
-// SHA-1 for a SHA-1 signature and with SHA-256 otherwise (PageHashDigest).
-std::string BuildIndirectData(SubjectKind kind, HashAlgorithm algorithm, const std::string& digest,
-                              const std::string& pageHashes = {});
+// DER of the SpcIndirectDataContent with `dataValue` and the file's `digest`.
+std::string BuildIndirectData(const std::string& dataValue, HashAlgorithm algorithm,
+                              const std::string& digest);
 
 // The digest page hashes are made with for a signature with `algorithm`.
 HashAlgorithm PageHashDigest(HashAlgorithm algorithm);

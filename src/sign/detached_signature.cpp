@@ -52,7 +52,7 @@ std::optional<std::string> OnWorkingCopy(
   try {
     SigningTarget target(path);
     // A cabinet is rewritten by renaming new files over its copy: that copy needs a name.
-    WorkingCopy copy(target, format.kind() == SubjectKind::Cabinet);
+    WorkingCopy copy(target, format.RewritesByRenaming());
     copy.Fill(target.path(), [](const std::string&) { return false; });
     std::unique_ptr<SubjectFormat> opened = DetectSubjectFormat(copy.path());
     if (!opened) return std::string(kNoFormat);

@@ -3,11 +3,16 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
+#include <typeinfo>
+#include <vector>
 
+#include "crypto/openssl_ptr.h"
 #include "crypto/signed_message.h"
 #include "formats/cab/cab_image.h"
 #include "formats/catalog/catalog_file.h"
 #include "formats/catalog/catalog_io.h"
+#include "formats/file_reader.h"
 #include "formats/msi/msi_package.h"
 #include "formats/pe/pe_image.h"
 #include "formats/pe/pe_page_hashes.h"
@@ -29,7 +34,10 @@ std::atomic<bool> g_pageHashes{false};
 class PeSubject : public SubjectFormat {
  public:
   explicit PeSubject(const std::string& path) : SubjectFormat(path), image_(path) {}
-  SubjectKind kind() const override { return SubjectKind::PeImage; }
+  std::string IndirectDataValue(HashAlgorithm algorithm) const override {
+    return PeImageDataValue(algorithm);
+  }
+  const char* MemberSubjectType() const override { return catalog::kSubjectPeImage; }
   // The image keeps its own digest state: that survives the padding and the table writes.
   std::string Digest(const EVP_MD* md) override { return image_.AuthenticodeDigest(md); }
   void TakeOverFrom(const SubjectFormat& source) override {
@@ -39,9 +47,11 @@ class PeSubject : public SubjectFormat {
   void FileChanged() override { image_ = pe::Image(path()); }
   std::string SignedContent(HashAlgorithm algorithm) override {
     const std::string digest = Digest(HashMd(algorithm));
-    if (!PageHashesWanted()) return BuildIndirectData(kind(), algorithm, digest);
-    return BuildIndirectData(kind(), algorithm, digest,
-                             pe::PageHashTable(path(), HashMd(PageHashDigest(algorithm))));
+    if (!PageHashesWanted())
+      return BuildIndirectData(PeImageDataValue(algorithm), algorithm, digest);
+    return BuildIndirectData(
+        PeImageDataValue(algorithm, pe::PageHashTable(path(), HashMd(PageHashDigest(algorithm)))),
+        algorithm, digest);
   }
   void Prepare() override { image_.AlignForCertificateTable(); }
   std::string ReadSignature() const override { return image_.ReadSignature(); }
@@ -62,7 +72,13 @@ class PeSubject : public SubjectFormat {
 class CabSubject : public SubjectFormat {
  public:
   explicit CabSubject(const std::string& path) : SubjectFormat(path) { cab::ReadLayout(path); }
-  SubjectKind kind() const override { return SubjectKind::Cabinet; }
+  bool RewritesByRenaming() const override { return true; }
+  const char* MemberSubjectType() const override { return catalog::kSubjectCabinet; }
+  // A catalog lists a cabinet without the signature reserve by all its bytes but the checksum.
+  std::string MemberDigest(const EVP_MD* md) override {
+    return cab::ReadLayout(path()).signatureReserve ? Digest(md)
+                                                    : cab::UnreservedDigest(path(), md);
+  }
   void Prepare() override { cab::PrepareForSigning(path()); }
   std::string ReadSignature() const override { return cab::ReadSignature(path()); }
   void WriteSignature(const std::string& der) override {
@@ -86,7 +102,10 @@ class CabSubject : public SubjectFormat {
 class MsiSubject : public SubjectFormat {
  public:
   explicit MsiSubject(const std::string& path) : SubjectFormat(path) { msi::CheckPackage(path); }
-  SubjectKind kind() const override { return SubjectKind::InstallerPackage; }
+  std::string IndirectDataValue(HashAlgorithm /*algorithm*/) const override {
+    return SipInfoValue();
+  }
+  const char* MemberSubjectType() const override { return catalog::kSubjectInstallerPackage; }
   void Prepare() override {}
   std::string ReadSignature() const override { return msi::ReadSignature(path()); }
   void WriteSignature(const std::string& der) override { msi::WriteSignature(path(), der); }
@@ -109,7 +128,6 @@ class CatalogSubject : public SubjectFormat {
   explicit CatalogSubject(const std::string& path) : SubjectFormat(path) {
     catalog::CtlOf(ReadCatalogFile(path));
   }
-  SubjectKind kind() const override { return SubjectKind::Catalog; }
   bool SignsIndirectData() const override { return false; }
   void Prepare() override { catalog::CtlOf(ReadCatalogFile(path())); }
   const char* ContentType() const override { return catalog::kOidCtl; }
@@ -132,6 +150,38 @@ class CatalogSubject : public SubjectFormat {
  protected:
   std::string ComputeDigest(const EVP_MD* md) override {
     return DigestBytes(md, IndirectDataSignedBytes(catalog::CtlOf(ReadCatalogFile(path()))));
+  }
+};
+
+// Any file, as a catalog lists it: digested over all its bytes, never signed itself.
+class FlatSubject : public SubjectFormat {
+ public:
+  using SubjectFormat::SubjectFormat;
+  void Prepare() override {}
+  std::string ReadSignature() const override { return {}; }
+  void WriteSignature(const std::string& /*der*/) override {
+    throw std::logic_error("a flat file carries no signature");
+  }
+  bool RemoveSignature() override { return false; }
+
+ protected:
+  std::string ComputeDigest(const EVP_MD* md) override {
+    formats::FileReader file(path());
+    EvpMdCtxPtr ctx(EVP_MD_CTX_new());
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
+      throw std::runtime_error("digest unavailable");
+    std::vector<unsigned char> buffer(std::min<std::uint64_t>(file.size(), 1 << 20));
+    for (std::uint64_t at = 0; at < file.size();) {
+      const auto n =
+          static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), file.size() - at));
+      file.ReadAt(at, buffer.data(), n);
+      EVP_DigestUpdate(ctx.get(), buffer.data(), n);
+      at += n;
+    }
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_DigestFinal_ex(ctx.get(), out, &size) != 1) throw std::runtime_error("digest failed");
+    return std::string(reinterpret_cast<char*>(out), size);
   }
 };
 
@@ -162,8 +212,10 @@ void SubjectFormat::TakeDigest(const EVP_MD* md, std::string digest) {
 }
 
 void SubjectFormat::TakeOverFrom(const SubjectFormat& source) {
-  if (source.kind() == kind()) digests_ = source.digests_;
+  if (typeid(source) == typeid(*this)) digests_ = source.digests_;
 }
+
+const char* SubjectFormat::MemberSubjectType() const { return catalog::kSubjectFlatImage; }
 
 std::unique_ptr<SubjectFormat> DetectSubjectFormat(const std::string& path) {
   if (pe::LooksLikePe(path)) return std::make_unique<PeSubject>(path);  // damaged: raises
@@ -171,6 +223,13 @@ std::unique_ptr<SubjectFormat> DetectSubjectFormat(const std::string& path) {
   if (msi::LooksLikePackage(path)) return std::make_unique<MsiSubject>(path);
   if (catalog::LooksLikeCatalogFile(path)) return std::make_unique<CatalogSubject>(path);
   return nullptr;
+}
+
+std::unique_ptr<SubjectFormat> OpenCatalogMember(const std::string& path) {
+  if (pe::LooksLikePe(path)) return std::make_unique<PeSubject>(path);
+  if (StartsWith(path, "MSCF")) return std::make_unique<CabSubject>(path);
+  if (msi::LooksLikePackage(path)) return std::make_unique<MsiSubject>(path);
+  return std::make_unique<FlatSubject>(path);
 }
 
 }  // namespace corvane

@@ -29,7 +29,6 @@ class SubjectFormat {
   SubjectFormat& operator=(const SubjectFormat&) = delete;
 
   const std::string& path() const { return path_; }
-  virtual SubjectKind kind() const = 0;
   // Makes the file ready for a fresh signature (padding, header reserve); the digest of the
   // prepared file is what the signature must carry.
   virtual void Prepare() = 0;
@@ -48,7 +47,11 @@ class SubjectFormat {
   // Indirect data carrying the file's digest, for every format that does not say otherwise.
   virtual const char* ContentType() const { return kOidSpcIndirectData; }
   virtual std::string SignedContent(HashAlgorithm algorithm) {
-    return BuildIndirectData(kind(), algorithm, Digest(HashMd(algorithm)));
+    return BuildIndirectData(IndirectDataValue(algorithm), algorithm, Digest(HashMd(algorithm)));
+  }
+  // What the indirect data says the file is (authenticode_content.h).
+  virtual std::string IndirectDataValue(HashAlgorithm /*algorithm*/) const {
+    return CabDataValue();
   }
   // False for a format whose signature signs something other than indirect data with the
   // file's digest (a catalog signs its certificate trust list).
@@ -60,6 +63,13 @@ class SubjectFormat {
   // Takes every signature out, leaving the file as it was before it was signed (a cabinet
   // keeps an empty signature reserve). False for a catalog, which is its signature.
   virtual bool RemoveSignature() = 0;
+  // True for a format whose edits rename new files over the file's name: its working copy
+  // needs a name of its own.
+  virtual bool RewritesByRenaming() const { return false; }
+
+  // As a member of a catalog: the subject type the catalog lists and the digest it lists.
+  virtual const char* MemberSubjectType() const;
+  virtual std::string MemberDigest(const EVP_MD* md) { return Digest(md); }
 
  protected:
   virtual std::string ComputeDigest(const EVP_MD* md) = 0;
@@ -76,5 +86,9 @@ bool PageHashesWanted();
 // The file at `path` opened as the format its content shows; null when none fits. Malformed
 // files of a known format raise the format module's error.
 std::unique_ptr<SubjectFormat> DetectSubjectFormat(const std::string& path);
+
+// The file at `path` opened as a catalog lists it: a PE image, cabinet or installer package as
+// its format, any other file (a catalog too) as a flat file digested over all its bytes.
+std::unique_ptr<SubjectFormat> OpenCatalogMember(const std::string& path);
 
 }  // namespace corvane

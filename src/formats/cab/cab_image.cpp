@@ -529,6 +529,21 @@ std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
   return std::string(reinterpret_cast<const char*>(digest), length);
 }
 
+std::string UnreservedDigest(const std::string& path, const EVP_MD* md) {
+  FileReader file(path);
+  std::vector<unsigned char> buffer(kChunkSize);
+  EvpMdCtxPtr ctx(EVP_MD_CTX_new());
+  if (!ctx || !md || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
+    throw std::runtime_error("digest unavailable");
+  HashRange(file, ctx.get(), buffer, 0, std::min<std::uint64_t>(4, file.size()));
+  if (file.size() > 8) HashRange(file, ctx.get(), buffer, 8, file.size());
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1)
+    throw std::runtime_error("digest failed");
+  return std::string(reinterpret_cast<const char*>(digest), length);
+}
+
 void WriteSignature(const std::string& path, const std::string& pkcs7Der) {
   const std::uint32_t length = CheckedSignatureLength(pkcs7Der);
   FileEditor file(path);

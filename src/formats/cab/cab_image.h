@@ -113,6 +113,10 @@ std::string PreparedDigest(const std::string& source, const EVP_MD* md);
 // Raises CabFormatError for a cabinet without the signature reserve or one that continues a set.
 std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md);
 
+// The digest a catalog lists for a cabinet without the signature reserve: every byte of the
+// file but the header checksum field (4..7).
+std::string UnreservedDigest(const std::string& path, const EVP_MD* md);
+
 // Places `pkcs7Der` (one DER element) as the cabinet's only signature: the file is cut at
 // cbCabinet, the signature appended and padded with zero bytes to a length that is a multiple
 // of 8, and the reserve's offset and size fields set. In place: call it on a working copy.
