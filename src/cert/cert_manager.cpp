@@ -7,6 +7,7 @@
 #include "cert/chain_from_signature.h"
 #include "cert/own_ca.h"
 #include "crypto/cert_decode.h"
+#include "crypto/trust_store.h"
 #include "crypto/x509_names.h"
 #include "net/communicator.h"
 
@@ -135,7 +136,8 @@ void CertManager::BuildChain() {
   } else if (store_) {
     sourceCerts = store_->ChainCertificates();
   }
-  CompleteChain(chain_, certificate_.get(), KnownChainCertificates(sourceCerts));
+  CompleteChain(chain_, certificate_.get(), KnownChainCertificates(sourceCerts),
+                BuildDefaultTrustStore().get());
 }
 
 void CertManager::RecognizeOwnCa() {

@@ -44,11 +44,26 @@ std::vector<X509Ptr> KnownChainCertificates(const std::vector<X509Ptr>& sourceCe
   for (const X509Ptr& cert : sourceCertificates) known.push_back(UpRef(cert.get()));
   if (std::string dir = UserIntermediateDirectory(); !dir.empty())
     AppendStore(known, BuildTrustStore({dir}).get());
-  AppendStore(known, BuildDefaultTrustStore().get());
   return known;
 }
 
-void CompleteChain(ChainList& chain, const X509* signingCert, const std::vector<X509Ptr>& known) {
+namespace {
+
+// The issuer of `cert` in `trust`, looked up by name (the system's certificates are loaded by
+// name as they are asked for); null when it has none.
+X509Ptr IssuerInStore(X509_STORE* trust, X509* cert) {
+  if (!trust) return nullptr;
+  std::unique_ptr<X509_STORE_CTX, StoreCtxFree> ctx(X509_STORE_CTX_new());
+  if (!ctx || X509_STORE_CTX_init(ctx.get(), trust, cert, nullptr) != 1) return nullptr;
+  X509* issuer = nullptr;
+  if (X509_STORE_CTX_get1_issuer(&issuer, ctx.get(), cert) != 1) return nullptr;
+  return X509Ptr(issuer);
+}
+
+}  // namespace
+
+void CompleteChain(ChainList& chain, const X509* signingCert, const std::vector<X509Ptr>& known,
+                   X509_STORE* trust) {
   if (!signingCert) return;
   if (!chain.empty() && chain.back().issuerName == chain.back().subjectName) return;
   std::vector<X509Ptr> candidates;
@@ -67,7 +82,12 @@ void CompleteChain(ChainList& chain, const X509* signingCert, const std::vector<
       issuer = candidate.get();
       break;
     }
-    if (!issuer) break;
+    if (!issuer) {
+      X509Ptr stored = IssuerInStore(trust, current);
+      if (!stored || seen.count(CertDer(stored.get()))) break;
+      issuer = stored.get();
+      candidates.push_back(std::move(stored));
+    }
     seen.insert(CertDer(issuer));
     path.push_back(MakeChainCert(issuer));
     current = issuer;

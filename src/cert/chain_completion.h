@@ -7,6 +7,7 @@
 #pragma once
 
 #include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
 
 #include <vector>
 
@@ -18,13 +19,15 @@ namespace corvane {
 // The language key of the warning shown when the chain does not reach a trusted root.
 inline constexpr char kChainNotTrustedKey[] = "UiTipChainNotTrusted";
 
-// `sourceCertificates` followed by the certificates of the intermediate and trust stores.
+// `sourceCertificates` followed by the certificates of the intermediate store.
 std::vector<X509Ptr> KnownChainCertificates(const std::vector<X509Ptr>& sourceCertificates);
 
 // Leaves a list that ends in a self-issued certificate as it is; otherwise replaces it with the
-// longest issuer path from `signingCert` through `known` and the list's own entries, when that
-// path is longer. Never raises; a certificate met twice ends the walk.
-void CompleteChain(ChainList& chain, const X509* signingCert, const std::vector<X509Ptr>& known);
+// longest issuer path from `signingCert` through the list's own entries, `known` and then
+// `trust` (searched by issuer name), when that path is longer. Never raises; a certificate met
+// twice ends the walk.
+void CompleteChain(ChainList& chain, const X509* signingCert, const std::vector<X509Ptr>& known,
+                   X509_STORE* trust);
 
 // True when `signingCert` with `chain` verifies up to a root of the trust store (times and
 // usages are not looked at here: other checks report them).

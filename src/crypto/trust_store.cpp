@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <string_view>
 
 #include "base/data_locations.h"
 #include "crypto/cert_decode.h"
@@ -18,6 +19,36 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kSystemBundle[] = "/etc/ssl/certs/ca-certificates.crt";
+// The same certificates one per file, each reachable by the hash of its subject name
+// ("<hash>.0"), as the system's certificate update writes them beside the bundle.
+constexpr char kSystemCertDirectory[] = "/etc/ssl/certs";
+
+bool IsHashLinkName(std::string_view name) {
+  const std::size_t dot = name.find('.');
+  if (dot != 8 || dot + 1 >= name.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+    if (i < 8 ? !hex : (i > 8 && !(c >= '0' && c <= '9'))) return false;
+  }
+  return true;
+}
+
+bool HasHashLinks(const std::string& directory) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(directory, ec))
+    if (IsHashLinkName(entry.path().filename().string())) return true;
+  return false;
+}
+
+// Parsing the whole bundle costs more than signing a small file, and a run needs a few of its
+// certificates at most: where the hashed directory is there, certificates are read from it by
+// name when a chain asks for them.
+bool AddSystemDirectory(X509_STORE* store) {
+  if (!HasHashLinks(kSystemCertDirectory)) return false;
+  X509_LOOKUP* lookup = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir());
+  return lookup && X509_LOOKUP_add_dir(lookup, kSystemCertDirectory, X509_FILETYPE_PEM) == 1;
+}
 
 // Every certificate of a file: a PEM bundle, or one DER/base64 certificate.
 std::vector<X509Ptr> ReadCertificates(const std::string& path) {
@@ -111,6 +142,8 @@ X509StorePtr BuildTrustStore(const std::vector<std::string>& locations) {
         if (entry.is_regular_file(ec) && (ext == ".pem" || ext == ".crt" || ext == ".cer"))
           AddFile(store.get(), entry.path().string());
       }
+    } else if (location == kSystemBundle && AddSystemDirectory(store.get())) {
+      continue;
     } else if (fs::is_regular_file(location, ec)) {
       AddFile(store.get(), location);
     }

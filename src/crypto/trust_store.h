@@ -27,7 +27,9 @@ std::string UserTrustDirectory();
 // ~/.config/corvanecode/intermediate), files as in the trust directory.
 std::string UserIntermediateDirectory();
 
-// A store holding every certificate found at the locations (files or directories).
+// A store holding every certificate found at the locations (files or directories). The system
+// bundle's certificates are looked up by name in the system's hashed certificate directory
+// where there is one (the store then holds only those asked for so far).
 X509StorePtr BuildTrustStore(const std::vector<std::string>& locations);
 X509StorePtr BuildDefaultTrustStore();
 

@@ -1,15 +1,18 @@
 // A token certificate whose issuing CA is only in the intermediate store and whose root is not
 // trusted here: the signature still carries the CA, and the run is told the chain stops short.
 #include <gtest/gtest.h>
+#include <openssl/pem.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "cert/cert_manager.h"
 #include "cert/chain_completion.h"
 #include "cert/chain_warning.h"
 #include "cert/key_store.h"
 #include "crypto/signed_message.h"
+#include "crypto/trust_store.h"
 #include "crypto/x509_names.h"
 #include "fixtures/run_command.h"
 #include "fixtures/scoped_env.h"
@@ -95,6 +98,56 @@ TEST(FaultChains, CertInfoWarnsWhenTheChainReachesNoTrustedRoot) {
   r = test::RunCli({"cert-info", "--pfx", pfx}, trusted);
   EXPECT_EQ(r.exitStatus, 0);
   EXPECT_EQ(r.err, "");
+}
+
+// The system's certificates are not parsed up front: a chain walk asks the trust store for each
+// issuer by name. A root only the store holds still ends the chain, and every root of the
+// system bundle is trusted through the hashed directory as it was through the bundle.
+TEST(FaultChains, TrustedIssuersAreLookedUpByName) {
+  test::TempDir dir;
+  test::KeyedCert root = test::NewRoot("Hashed Root");
+  test::CertSpec caSpec;
+  caSpec.commonName = "Hashed Issuing CA";
+  caSpec.basicConstraints = test::BasicConstraints::Ca;
+  test::KeyedCert ca = test::Issue(caSpec, &root);
+  test::KeyedCert leaf = test::Issue(test::CertSpec{}, &ca);
+  char hashName[16];
+  std::snprintf(hashName, sizeof hashName, "%08lx.0", X509_subject_name_hash(root.cert.get()));
+  test::WriteFileBytes(dir / hashName, test::ToPem(root.cert.get()));
+  X509StorePtr store(X509_STORE_new());
+  X509_LOOKUP_add_dir(X509_STORE_add_lookup(store.get(), X509_LOOKUP_hash_dir()),
+                      dir.path().c_str(), X509_FILETYPE_PEM);
+  std::vector<X509Ptr> known;
+  known.push_back(UpRef(ca.cert.get()));
+  ChainList chain;
+  CompleteChain(chain, leaf.cert.get(), known, store.get());
+  ASSERT_EQ(chain.size(), 2u);
+  EXPECT_EQ(chain[0].subjectName, "Hashed Issuing CA");
+  EXPECT_EQ(chain[1].subjectName, "Hashed Root");
+
+  test::ScopedEnv system("CORVANECODE_TRUST", "");
+  const char* const kBundle = "/etc/ssl/certs/ca-certificates.crt";
+  X509StorePtr trust = BuildDefaultTrustStore();
+  X509StorePtr parsed(X509_STORE_new());
+  ASSERT_EQ(X509_STORE_load_file(parsed.get(), kBundle), 1);
+  const auto verifies = [](X509_STORE* roots, X509* cert) {
+    std::unique_ptr<X509_STORE_CTX, decltype(&X509_STORE_CTX_free)> ctx(X509_STORE_CTX_new(),
+                                                                        X509_STORE_CTX_free);
+    X509_STORE_CTX_init(ctx.get(), roots, cert, nullptr);
+    X509_STORE_CTX_set_flags(ctx.get(), X509_V_FLAG_NO_CHECK_TIME);
+    X509_STORE_CTX_set_purpose(ctx.get(), X509_PURPOSE_ANY);
+    return X509_verify_cert(ctx.get()) == 1;
+  };
+  BioPtr bundle(BIO_new_file(kBundle, "rb"));
+  ASSERT_TRUE(bundle);
+  int total = 0, trusted = 0;
+  while (X509Ptr cert{PEM_read_bio_X509(bundle.get(), nullptr, nullptr, nullptr)}) {
+    ++total;
+    const bool byName = verifies(trust.get(), cert.get());
+    trusted += byName;
+    EXPECT_EQ(byName, verifies(parsed.get(), cert.get())) << SubjectDisplayName(cert.get());
+  }
+  EXPECT_GT(trusted, total / 2);
 }
 
 }  // namespace
