@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <system_error>
@@ -15,6 +17,10 @@ namespace {
 [[noreturn]] void RaiseErrno(const std::string& what) {
   throw std::system_error(errno, std::generic_category(), what);
 }
+
+// The region kept for small reads, and what counts as small.
+constexpr std::uint64_t kHeadSize = 4096;
+constexpr std::size_t kSmallRead = 64;
 
 [[noreturn]] void RaiseRange(std::uint64_t offset, std::uint64_t length) {
   throw FileRangeError("read of " + std::to_string(length) + " bytes at " + std::to_string(offset) +
@@ -47,8 +53,29 @@ FileReader::~FileReader() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+bool FileReader::ReadFromHead(std::uint64_t offset, void* out, std::size_t length) const {
+  if (length > kSmallRead || offset + length > kHeadSize) return false;
+  if (!headLoaded_) {
+    head_.resize(static_cast<std::size_t>(std::min(size_, kHeadSize)));
+    std::size_t done = 0;
+    while (done < head_.size()) {
+      const ssize_t n =
+          ::pread(fd_, head_.data() + done, head_.size() - done, static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    head_.resize(done);  // a file that shrank: what is past its end is read, and fails, directly
+    headLoaded_ = true;
+  }
+  if (offset + length > head_.size()) return false;
+  std::memcpy(out, head_.data() + offset, length);
+  return true;
+}
+
 void FileReader::ReadAt(std::uint64_t offset, void* out, std::size_t length) const {
   if (!Contains(offset, length)) RaiseRange(offset, length);
+  if (ReadFromHead(offset, out, length)) return;
   auto* p = static_cast<unsigned char*>(out);
   std::size_t done = 0;
   while (done < length) {
@@ -87,6 +114,7 @@ FileEditor::FileEditor(const std::string& path) : FileReader(path, O_RDWR) {}
 void FileEditor::WriteAt(std::uint64_t offset, const void* data, std::size_t length) {
   constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
   if (offset > kMaxOffset || length > kMaxOffset - offset) RaiseRange(offset, length);
+  ForgetHead();
   const auto* p = static_cast<const unsigned char*>(data);
   std::size_t done = 0;
   while (done < length) {
@@ -109,6 +137,7 @@ void FileEditor::WriteU32At(std::uint64_t offset, std::uint32_t value) {
 
 void FileEditor::Resize(std::uint64_t length) {
   if (length > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) RaiseRange(length, 0);
+  ForgetHead();
   while (::ftruncate(fd_, static_cast<off_t>(length)) != 0) {
     if (errno != EINTR) RaiseErrno("cannot resize the file");
   }
@@ -124,11 +153,11 @@ FileStamp FileReader::Stamp() const {
 }
 
 FileStamp StampOf(const std::string& path) {
-  try {
-    return FileReader(path).Stamp();
-  } catch (const std::exception&) {
-    return {};
-  }
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+          static_cast<std::uint64_t>(st.st_size),
+          static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
 }  // namespace corvane::formats

@@ -26,6 +26,10 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
+// Small reads in the first few KiB (the headers every format parses field by field) are served
+// from one read of that region, kept until the file is written through this object: there they
+// give what the file held at that read, and only reads elsewhere notice a file that shrank
+// since. Not for use by several threads at once.
 class FileReader {
  public:
   // Opens `path` for reading; std::system_error when it cannot be opened.
@@ -56,8 +60,17 @@ class FileReader {
 
  protected:
   FileReader(const std::string& path, int flags);
+  // Forgets the kept head of the file; called before every write and resize.
+  void ForgetHead() const { headLoaded_ = false; }
+
   int fd_ = -1;
   std::uint64_t size_ = 0;
+
+ private:
+  bool ReadFromHead(std::uint64_t offset, void* out, std::size_t length) const;
+
+  mutable std::string head_;
+  mutable bool headLoaded_ = false;
 };
 
 // A FileReader that may also write and change the length of the file in place.

@@ -31,6 +31,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Below this size a file's digest is taken from the copy: a thread would cost more than the
+// second read of a file the page cache holds.
+constexpr std::uint64_t kDigestAheadFrom = 4u << 20;
+
 // "Read-only" is the owner's missing write bit; clearing it keeps every other bit.
 bool ClearReadOnly(const std::string& path) {
   struct stat st {};
@@ -75,37 +79,29 @@ void MsFileSign::SignFile(const std::string& source, const std::string& destinat
   const SigningTarget target(destination.empty() ? source : destination);
   const std::string sourcePath =
       destination.empty() || destination == source ? target.path() : source;
-  if (pe::LooksLikePe(sourcePath)) {
-    try {
-      pe::ReadLayout(sourcePath);
-    } catch (const pe::PeDamagedError&) {
-      RaiseStatus(StatusCode::FileIsDamaged);
-    } catch (const std::exception&) {
-      // Refused by the signing with the status of its own.
-    }
+  std::unique_ptr<SubjectFormat> sourceFile;
+  try {
+    sourceFile = DetectSubjectFormat(sourcePath);
+  } catch (const pe::PeDamagedError&) {
+    RaiseStatus(StatusCode::FileIsDamaged);
+  } catch (const std::exception&) {
+    // Refused by the signing with the status of its own.
   }
 
-  // A PE image's or installer package's digest is taken from the source while the working
-  // copy is made, on a second core: the copy then need not be read again, and a large file
-  // costs little more than one pass of the hash.
-  std::unique_ptr<SubjectFormat> sourceFile;
+  // A large PE image's or installer package's digest is taken from the source while the
+  // working copy is made, on a second core: the copy then need not be read again, and a large
+  // file costs little more than one pass of the hash.
   std::future<void> digest;
   const formats::FileStamp sourceStamp = formats::StampOf(sourcePath);
-  if (pe::LooksLikePe(sourcePath) || msi::LooksLikePackage(sourcePath)) {
+  if (sourceFile && sourceFile->DigestHoldsForACopy() && sourceStamp.size >= kDigestAheadFrom) {
     const EVP_MD* md = HashMd(ChosenHashAlgorithm());
-    try {
-      sourceFile = DetectSubjectFormat(sourcePath);
-    } catch (const std::exception&) {
-      // The signing itself reports what makes this fail.
-    }
-    if (sourceFile)
-      digest = std::async(std::launch::async, [md, &sourceFile] {
-        try {
-          sourceFile->Digest(md);
-        } catch (const std::exception&) {
-          // The signing itself reports whatever made this fail.
-        }
-      });
+    digest = std::async(std::launch::async, [md, &sourceFile] {
+      try {
+        sourceFile->Digest(md);
+      } catch (const std::exception&) {
+        // The signing itself reports whatever made this fail.
+      }
+    });
   }
   copyDigest_.reset();
   subject_.reset();
@@ -121,7 +117,7 @@ void MsFileSign::SignFile(const std::string& source, const std::string& destinat
   if (digest.valid()) digest.wait();
   try {
     SubjectFormat& copy = SubjectFor(workingCopy->path());
-    if (sourceFile && formats::StampOf(sourcePath) == sourceStamp &&
+    if (digest.valid() && formats::StampOf(sourcePath) == sourceStamp &&
         formats::StampOf(copy.path()).size == sourceStamp.size)
       copy.TakeOverFrom(*sourceFile);
     if (copyDigest_) copy.TakeDigest(copyDigest_->first, std::move(copyDigest_->second));

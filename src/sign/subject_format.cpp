@@ -45,6 +45,7 @@ class PeSubject : public SubjectFormat {
       image_ = pe::Image(path(), pe->image_);
   }
   void FileChanged() override { image_ = pe::Image(path()); }
+  bool DigestHoldsForACopy() const override { return true; }
   std::string SignedContent(HashAlgorithm algorithm) override {
     const std::string digest = Digest(HashMd(algorithm));
     if (!PageHashesWanted())
@@ -106,6 +107,7 @@ class MsiSubject : public SubjectFormat {
     return SipInfoValue();
   }
   const char* MemberSubjectType() const override { return catalog::kSubjectInstallerPackage; }
+  bool DigestHoldsForACopy() const override { return true; }
   void Prepare() override {}
   std::string ReadSignature() const override { return msi::ReadSignature(path()); }
   void WriteSignature(const std::string& der) override { msi::WriteSignature(path(), der); }

@@ -40,6 +40,9 @@ class SubjectFormat {
   // This file was just copied byte for byte from `source`'s file, which has not changed since
   // `source` read it: what `source` learned holds here too.
   virtual void TakeOverFrom(const SubjectFormat& source);
+  // True when a byte-for-byte copy of the file has the file's digest (a cabinet's working copy
+  // is written prepared, and a catalog's digest costs nothing).
+  virtual bool DigestHoldsForACopy() const { return false; }
   // The file was changed by something other than this object.
   virtual void FileChanged() { digests_.clear(); }
 
