@@ -359,14 +359,29 @@ bool LooksLikePe(const std::string& path) {
   }
 }
 
-Image::Image(std::string path) : path_(std::move(path)) { ReadLayout(path_); }
+Image::Image(std::string path) : path_(std::move(path)) {
+  Guarded([&] { return ParseLayout(Reader()); });
+}
+
+FileReader& Image::Reader() const {
+  if (!file_) file_ = std::make_unique<FileReader>(path_);
+  return *file_;
+}
+
+FileEditor& Image::Editor() {
+  if (!editable_) {
+    file_ = std::make_unique<FileEditor>(path_);
+    editable_ = true;
+  }
+  return static_cast<FileEditor&>(*file_);
+}
 
 Image::Image(std::string path, const Image& original) : Image(std::move(path)) {
   try {
     if (!original.state_) return;
-    FileReader from(original.path_);
-    FileReader to(path_);
-    if (!(from.Stamp() == original.state_->stamp) || from.size() != to.size()) return;
+    const FileReader& from = original.Reader();
+    const FileReader& to = Reader();
+    if (!(from.Stamp() == original.state_->stamp) || from.Stamp().size != to.size()) return;
     state_ = std::make_unique<State>(*original.state_);
     state_->stamp = to.Stamp();
     // Extending the digest must not change the original's state as well.
@@ -381,7 +396,7 @@ Image::Image(Image&&) noexcept = default;
 Image& Image::operator=(Image&&) noexcept = default;
 
 std::string Image::AuthenticodeDigest(const EVP_MD* md) {
-  FileReader file(path_);
+  const FileReader& file = Reader();
   return Guarded([&] {
     const PeLayout layout = ParseLayout(file);
     const formats::FileStamp stamp = file.Stamp();
@@ -418,7 +433,7 @@ std::string Image::AuthenticodeDigest(const EVP_MD* md) {
 }
 
 void Image::AlignForCertificateTable() {
-  FileEditor file(path_);
+  FileEditor& file = Editor();
   Guarded([&] {
     PeLayout layout = ParseLayout(file);
     const bool known =
@@ -443,7 +458,7 @@ void Image::AlignForCertificateTable() {
 }
 
 std::vector<CertificateEntry> Image::ReadCertificates() const {
-  FileReader file(path_);
+  const FileReader& file = Reader();
   return Guarded([&] { return ParseCertificates(file, ParseLayout(file)); });
 }
 
@@ -457,7 +472,7 @@ void Image::ReplaceSignature(const std::string& pkcs7Der) {
   if (pkcs7Der.empty()) throw std::invalid_argument("empty signature");
   if (pkcs7Der.size() > std::numeric_limits<std::uint32_t>::max() - 2 * kTableAlignment)
     throw std::invalid_argument("signature is too large");
-  FileEditor file(path_);
+  FileEditor& file = Editor();
   Guarded([&] {
     PeLayout layout = ParseLayout(file);
     if (state_ && !StateFits(*state_, file.Stamp(), layout)) state_.reset();
@@ -508,7 +523,7 @@ void Image::ReplaceSignature(const std::string& pkcs7Der) {
 }
 
 void Image::RemoveSignatures() {
-  FileEditor file(path_);
+  FileEditor& file = Editor();
   Guarded([&] {
     const PeLayout layout = ParseLayout(file);
     if (layout.certTableOffset == 0) return;

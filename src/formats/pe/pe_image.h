@@ -81,9 +81,10 @@ void ReplaceSignature(const std::string& path, const std::string& pkcs7Der);
 // Removes the certificate table (security entry zeroed, table cut off, checksum updated).
 void RemoveSignatures(const std::string& path);
 
-// One image on disk, by path. It keeps what a digest pass learned about the image (the digest
-// state after the image data and its word sum), so that signing reads a large image once:
-// padding the image extends that state, and writing the certificate table takes the checksum
+// One image on disk, by path, opened once (for reading, and again for writing at the first
+// edit) and kept open while the object lives. It keeps what a digest pass learned about the image
+// (the digest state after the image data and its word sum), so that signing reads a large image
+// once: padding the image extends that state, and writing the certificate table takes the checksum
 // from it instead of reading the image again. What it learned holds only while the file is as
 // this object left it; any other change is noticed (identity, size, time of last change) and
 // the image is read again.
@@ -109,7 +110,12 @@ class Image {
   struct State;
 
  private:
+  formats::FileReader& Reader() const;
+  formats::FileEditor& Editor();
+
   std::string path_;
+  mutable std::unique_ptr<formats::FileReader> file_;
+  bool editable_ = false;
   std::unique_ptr<State> state_;
 };
 
