@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <typeinfo>
 #include <vector>
@@ -102,25 +103,31 @@ class CabSubject : public SubjectFormat {
 // signature takes it along.
 class MsiSubject : public SubjectFormat {
  public:
-  explicit MsiSubject(const std::string& path) : SubjectFormat(path) { msi::CheckPackage(path); }
+  explicit MsiSubject(const std::string& path) : SubjectFormat(path), package_(path) {}
   std::string IndirectDataValue(HashAlgorithm /*algorithm*/) const override {
     return SipInfoValue();
   }
   const char* MemberSubjectType() const override { return catalog::kSubjectInstallerPackage; }
   bool DigestHoldsForACopy() const override { return true; }
+  // The structure read at the start no longer describes the file.
+  void FileChanged() override {
+    SubjectFormat::FileChanged();
+    package_.emplace(path());
+  }
   void Prepare() override {}
-  std::string ReadSignature() const override { return msi::ReadSignature(path()); }
-  void WriteSignature(const std::string& der) override { msi::WriteSignature(path(), der); }
+  std::string ReadSignature() const override { return package_->ReadSignature(); }
+  void WriteSignature(const std::string& der) override { package_->WriteSignature(der); }
   bool RemoveSignature() override {
-    msi::RemoveSignature(path());
-    FileChanged();
+    package_->RemoveSignature();
+    SubjectFormat::FileChanged();  // the pre-hash went with it
     return true;
   }
 
  protected:
-  std::string ComputeDigest(const EVP_MD* md) override {
-    return msi::AuthenticodeDigest(path(), md);
-  }
+  std::string ComputeDigest(const EVP_MD* md) override { return package_->AuthenticodeDigest(md); }
+
+ private:
+  std::optional<msi::Package> package_;
 };
 
 // A catalog is its signed message: the signature is the whole file, and what it signs is the

@@ -63,51 +63,73 @@ bool LooksLikePackage(const std::string& path) { return cfb::LooksLikeCompoundFi
 
 void CheckPackage(const std::string& path) { CompoundFile file(path); }
 
-std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
-  CompoundFile file(path);
+Package::Package(std::string path)
+    : path_(std::move(path)), file_(std::make_unique<CompoundFile>(path_)) {}
+
+Package::~Package() = default;
+
+CompoundFile& Package::Editable() {
+  if (!writable_) {
+    file_ = std::make_unique<CompoundFile>(path_, /*writable=*/true);
+    writable_ = true;
+  }
+  return *file_;
+}
+
+std::string Package::AuthenticodeDigest(const EVP_MD* md) const {
   EvpMdCtxPtr ctx(EVP_MD_CTX_new());
   if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
     throw std::runtime_error("cannot start the digest");
-  const std::string ex = ReadRootStream(file, kSignatureExStream);
+  const std::string ex = ReadRootStream(*file_, kSignatureExStream);
   EVP_DigestUpdate(ctx.get(), ex.data(), ex.size());
-  HashStorage(file, cfb::kRootEntry, ctx.get());
+  HashStorage(*file_, cfb::kRootEntry, ctx.get());
   unsigned char out[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
   EVP_DigestFinal_ex(ctx.get(), out, &size);
   return std::string(reinterpret_cast<char*>(out), size);
 }
 
-std::string ReadSignature(const std::string& path) {
-  CompoundFile file(path);
-  return ReadRootStream(file, kSignatureStream);
+std::string Package::ReadSignature() const { return ReadRootStream(*file_, kSignatureStream); }
+
+void Package::WriteSignature(const std::string& der) {
+  Editable().WriteRootStream(kSignatureStream, der);
 }
 
-void WriteSignature(const std::string& path, const std::string& der) {
-  CompoundFile file(path, /*writable=*/true);
-  file.WriteRootStream(kSignatureStream, der);
+void Package::ReplaceSignature(const std::string& der) {
+  Editable().ReplaceRootStream(kSignatureStream, der);
 }
 
-void ReplaceSignature(const std::string& path, const std::string& der) {
-  CompoundFile file(path, /*writable=*/true);
-  file.ReplaceRootStream(kSignatureStream, der);
-}
+bool Package::RemoveExtendedSignature() { return Editable().RemoveRootStream(kSignatureExStream); }
 
-bool RemoveExtendedSignature(const std::string& path) {
-  bool removed = false;
-  {
-    CompoundFile file(path, /*writable=*/true);
-    removed = file.RemoveRootStream(kSignatureExStream);
-  }
+bool Package::RemoveSignature() {
+  CompoundFile& file = Editable();
+  const bool removed = file.RemoveRootStream(kSignatureStream);
+  file.RemoveRootStream(kSignatureExStream);
   return removed;
 }
 
+std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
+  return Package(path).AuthenticodeDigest(md);
+}
+
+std::string ReadSignature(const std::string& path) { return Package(path).ReadSignature(); }
+
+void WriteSignature(const std::string& path, const std::string& der) {
+  CompoundFile(path, /*writable=*/true).WriteRootStream(kSignatureStream, der);
+}
+
+void ReplaceSignature(const std::string& path, const std::string& der) {
+  CompoundFile(path, /*writable=*/true).ReplaceRootStream(kSignatureStream, der);
+}
+
+bool RemoveExtendedSignature(const std::string& path) {
+  return CompoundFile(path, /*writable=*/true).RemoveRootStream(kSignatureExStream);
+}
+
 bool RemoveSignature(const std::string& path) {
-  bool removed = false;
-  {
-    CompoundFile file(path, /*writable=*/true);
-    removed = file.RemoveRootStream(kSignatureStream);
-    file.RemoveRootStream(kSignatureExStream);
-  }
+  CompoundFile file(path, /*writable=*/true);
+  const bool removed = file.RemoveRootStream(kSignatureStream);
+  file.RemoveRootStream(kSignatureExStream);
   return removed;
 }
 

@@ -5,9 +5,14 @@
 
 #include <openssl/evp.h>
 
+#include <memory>
 #include <string>
 
 #include "formats/file_reader.h"
+
+namespace corvane::cfb {
+class CompoundFile;
+}  // namespace corvane::cfb
 
 namespace corvane::msi {
 
@@ -49,5 +54,30 @@ bool RemoveExtendedSignature(const std::string& path);
 // Removes the signature stream and the pre-hash; true when there was a signature. In place:
 // call it on a working copy.
 bool RemoveSignature(const std::string& path);
+
+// One package, opened and its structure read once: read-only, and again writable at the first
+// edit, which it then keeps. The functions above are these on a package opened for the call.
+class Package {
+ public:
+  explicit Package(std::string path);  // validates the structure; raises as CheckPackage
+  ~Package();
+  Package(const Package&) = delete;
+  Package& operator=(const Package&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string AuthenticodeDigest(const EVP_MD* md) const;
+  std::string ReadSignature() const;
+  void WriteSignature(const std::string& der);
+  void ReplaceSignature(const std::string& der);
+  bool RemoveExtendedSignature();
+  bool RemoveSignature();
+
+ private:
+  cfb::CompoundFile& Editable();
+
+  std::string path_;
+  std::unique_ptr<cfb::CompoundFile> file_;
+  bool writable_ = false;
+};
 
 }  // namespace corvane::msi
