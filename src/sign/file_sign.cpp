@@ -225,7 +225,7 @@ void MsiFileSign::EmbedFinalSignature(SubjectFormat& file, const std::string& da
 void MsiFileSign::BeforeSigning(SubjectFormat& file) {
   if (append_) return;
   try {
-    if (msi::RemoveExtendedSignature(file.path())) file.FileChanged();
+    file.RemoveSignatureCompanions();
   } catch (const std::exception&) {
     // A package that cannot be edited is refused by the signing that follows.
     file.FileChanged();

@@ -104,7 +104,9 @@ bool ProbeSha256(const SignerCertificate& signer) {
     probe.addChain = false;
     std::string blob;
     TempFileForSign cabinet;
-    std::uint32_t code = SignerSignEx(cabinet.path(), probe, HashAlgorithm::Sha256, blob);
+    // Only whether the key signs matters: the signature is not written into the cabinet.
+    std::uint32_t code = SignerSignEx(cabinet.path(), probe, HashAlgorithm::Sha256, blob,
+                                      SignatureWrite::ByEmbedder);
     if (code == kKeyProviderFailure || code == kBadAlgorithm)
       RaiseStatus(StatusCode::AlgorithmNotSupported);
     if (code != 0 || blob.empty()) RaiseStatus(StatusCode::Undefined);

@@ -39,13 +39,14 @@ class PeSubject : public SubjectFormat {
     return PeImageDataValue(algorithm);
   }
   const char* MemberSubjectType() const override { return catalog::kSubjectPeImage; }
-  // The image keeps its own digest state: that survives the padding and the table writes.
-  std::string Digest(const EVP_MD* md) override { return image_.AuthenticodeDigest(md); }
   void TakeOverFrom(const SubjectFormat& source) override {
     if (const auto* pe = dynamic_cast<const PeSubject*>(&source))
       image_ = pe::Image(path(), pe->image_);
   }
-  void FileChanged() override { image_ = pe::Image(path()); }
+  void FileChanged() override {
+    SubjectFormat::FileChanged();
+    image_ = pe::Image(path());
+  }
   bool DigestHoldsForACopy() const override { return true; }
   std::string SignedContent(HashAlgorithm algorithm) override {
     const std::string digest = Digest(HashMd(algorithm));
@@ -55,7 +56,11 @@ class PeSubject : public SubjectFormat {
         PeImageDataValue(algorithm, pe::PageHashTable(path(), HashMd(PageHashDigest(algorithm)))),
         algorithm, digest);
   }
-  void Prepare() override { image_.AlignForCertificateTable(); }
+  // Padding changes the digest; the image extends its digest state by the padding.
+  void Prepare() override {
+    image_.AlignForCertificateTable();
+    ForgetDigests();
+  }
   std::string ReadSignature() const override { return image_.ReadSignature(); }
   void WriteSignature(const std::string& der) override { image_.ReplaceSignature(der); }
   bool RemoveSignature() override {
@@ -117,6 +122,11 @@ class MsiSubject : public SubjectFormat {
   void Prepare() override {}
   std::string ReadSignature() const override { return package_->ReadSignature(); }
   void WriteSignature(const std::string& der) override { package_->WriteSignature(der); }
+  bool RemoveSignatureCompanions() override {
+    if (!package_->RemoveExtendedSignature()) return false;
+    SubjectFormat::FileChanged();  // the pre-hash is digested
+    return true;
+  }
   bool RemoveSignature() override {
     package_->RemoveSignature();
     SubjectFormat::FileChanged();  // the pre-hash went with it
@@ -203,6 +213,15 @@ bool StartsWith(const std::string& path, const char* magic) {
   return n == std::strlen(magic) && std::memcmp(head, magic, n) == 0;
 }
 
+// The formats a catalog lists by their own digest; null for any other file. A damaged image
+// raises.
+std::unique_ptr<SubjectFormat> OpenPackageFormat(const std::string& path) {
+  if (pe::LooksLikePe(path)) return std::make_unique<PeSubject>(path);
+  if (StartsWith(path, "MSCF")) return std::make_unique<CabSubject>(path);
+  if (msi::LooksLikePackage(path)) return std::make_unique<MsiSubject>(path);
+  return nullptr;
+}
+
 }  // namespace
 
 void SetPageHashes(bool on) { g_pageHashes = on; }
@@ -227,17 +246,13 @@ void SubjectFormat::TakeOverFrom(const SubjectFormat& source) {
 const char* SubjectFormat::MemberSubjectType() const { return catalog::kSubjectFlatImage; }
 
 std::unique_ptr<SubjectFormat> DetectSubjectFormat(const std::string& path) {
-  if (pe::LooksLikePe(path)) return std::make_unique<PeSubject>(path);  // damaged: raises
-  if (StartsWith(path, "MSCF")) return std::make_unique<CabSubject>(path);
-  if (msi::LooksLikePackage(path)) return std::make_unique<MsiSubject>(path);
+  if (std::unique_ptr<SubjectFormat> file = OpenPackageFormat(path)) return file;
   if (catalog::LooksLikeCatalogFile(path)) return std::make_unique<CatalogSubject>(path);
   return nullptr;
 }
 
 std::unique_ptr<SubjectFormat> OpenCatalogMember(const std::string& path) {
-  if (pe::LooksLikePe(path)) return std::make_unique<PeSubject>(path);
-  if (StartsWith(path, "MSCF")) return std::make_unique<CabSubject>(path);
-  if (msi::LooksLikePackage(path)) return std::make_unique<MsiSubject>(path);
+  if (std::unique_ptr<SubjectFormat> file = OpenPackageFormat(path)) return file;
   return std::make_unique<FlatSubject>(path);
 }
 

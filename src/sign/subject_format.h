@@ -33,7 +33,7 @@ class SubjectFormat {
   // prepared file is what the signature must carry.
   virtual void Prepare() = 0;
   // The file's Authenticode digest with `md`.
-  virtual std::string Digest(const EVP_MD* md);
+  std::string Digest(const EVP_MD* md);
   // `digest` is the file's digest with `md` as the file is now, worked out elsewhere (from
   // the source while this working copy was written).
   void TakeDigest(const EVP_MD* md, std::string digest);
@@ -44,7 +44,10 @@ class SubjectFormat {
   // is written prepared, and a catalog's digest costs nothing).
   virtual bool DigestHoldsForACopy() const { return false; }
   // The file was changed by something other than this object.
-  virtual void FileChanged() { digests_.clear(); }
+  virtual void FileChanged() { ForgetDigests(); }
+  // Removes what belongs to the present signature beside it (an installer package's
+  // pre-hash) before a fresh signature replaces it; false when there was nothing.
+  virtual bool RemoveSignatureCompanions() { return false; }
 
   // What a fresh signature of the prepared file signs: its content type and DER content.
   // Indirect data carrying the file's digest, for every format that does not say otherwise.
@@ -76,6 +79,7 @@ class SubjectFormat {
 
  protected:
   virtual std::string ComputeDigest(const EVP_MD* md) = 0;
+  void ForgetDigests() { digests_.clear(); }
 
  private:
   std::string path_;

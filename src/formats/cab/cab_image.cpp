@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -358,6 +359,21 @@ void HashRange(const FileReader& file, EVP_MD_CTX* ctx, std::vector<unsigned cha
   }
 }
 
+// The digest with `md` of the bytes of `file` in `ranges` ([begin, end), in order).
+std::string DigestRanges(const FileReader& file, const EVP_MD* md,
+                         std::vector<unsigned char>& buffer,
+                         std::initializer_list<std::pair<std::uint64_t, std::uint64_t>> ranges) {
+  EvpMdCtxPtr ctx(EVP_MD_CTX_new());
+  if (!ctx || !md || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
+    throw std::runtime_error("digest unavailable");
+  for (const auto& [begin, end] : ranges) HashRange(file, ctx.get(), buffer, begin, end);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1)
+    throw std::runtime_error("digest failed");
+  return std::string(reinterpret_cast<const char*>(digest), length);
+}
+
 // Writes the cabinet of `file` as signing prepares it into `out`: with the signature reserve
 // (inserted, every offset behind it moved, when the cabinet has none) and no signature area.
 template <typename Sink>
@@ -515,33 +531,18 @@ std::string AuthenticodeDigest(const std::string& path, const EVP_MD* md) {
   const CabLayout layout = ParseLayout(file, buffer);
   if (!layout.signatureReserve) NoSignatureReserve();
   RequireSignable(layout);
-  EvpMdCtxPtr ctx(EVP_MD_CTX_new());
-  if (!ctx || !md || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
-    throw std::runtime_error("digest unavailable");
-  HashRange(file, ctx.get(), buffer, 0, 4);   // "MSCF"
-  HashRange(file, ctx.get(), buffer, 8, 34);  // cbCabinet .. setID
-  // The last four bytes of the reserve, the set names, folders, files and data.
-  HashRange(file, ctx.get(), buffer, 56, layout.cabinetSize);
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1)
-    throw std::runtime_error("digest failed");
-  return std::string(reinterpret_cast<const char*>(digest), length);
+  // "MSCF", cbCabinet .. setID, then the last four bytes of the reserve, the set names,
+  // folders, files and data.
+  return DigestRanges(file, md, buffer, {{0, 4}, {8, 34}, {56, layout.cabinetSize}});
 }
 
 std::string UnreservedDigest(const std::string& path, const EVP_MD* md) {
   FileReader file(path);
   std::vector<unsigned char> buffer(kChunkSize);
-  EvpMdCtxPtr ctx(EVP_MD_CTX_new());
-  if (!ctx || !md || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
-    throw std::runtime_error("digest unavailable");
-  HashRange(file, ctx.get(), buffer, 0, std::min<std::uint64_t>(4, file.size()));
-  if (file.size() > 8) HashRange(file, ctx.get(), buffer, 8, file.size());
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1)
-    throw std::runtime_error("digest failed");
-  return std::string(reinterpret_cast<const char*>(digest), length);
+  const std::uint64_t size = file.size();
+  return DigestRanges(
+      file, md, buffer,
+      {{0, std::min<std::uint64_t>(4, size)}, {8, std::max<std::uint64_t>(8, size)}});
 }
 
 void WriteSignature(const std::string& path, const std::string& pkcs7Der) {
