@@ -704,6 +704,9 @@ void CompoundFile::WriteRootStream(std::u16string_view name, std::string_view da
   }
   m.WriteEntry(kRootEntry);
   m.WriteHeader();
+  // In a damaged file the sectors the stream was given may also belong to the tables written
+  // after it: a stream that does not read back as written is refused, not left behind.
+  if (ReadStreamBytes(id, data.size()) != data) Malformed("the stream's sectors are shared");
 }
 
 void CompoundFile::ReplaceRootStream(std::u16string_view name, std::string_view data) {
